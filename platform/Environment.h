@@ -1,0 +1,19 @@
+// The process environment and command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pithorama {
+
+// The value of an environment variable, read whole; nullopt when absent.
+std::optional<std::string> GetEnvironment(std::string_view name);
+
+// The command line. Programs hand main's arguments over once at start; a
+// library reads its process's command line on first use.
+void SetCommandLine(int argc, char** argv);
+int ParamCount();                 // number of arguments after the program name
+std::string ParamStr(int index);  // 0: the program as started; empty when out of range
+
+}  // namespace pithorama

@@ -1,0 +1,75 @@
+// Files with sharing modes. A file opened with a mode that denies others
+// anything holds an exclusive lock for as long as it is open and fails at once
+// (no waiting) when another holder has one; DenyNone takes no lock. Every
+// process of the system cooperates through these locks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+
+namespace pithorama {
+
+enum class FileAccess { Read, Write, ReadWrite };
+enum class FileShare { DenyNone, DenyWrite, DenyRead, Exclusive };
+enum class FileCreate {
+  OpenExisting,  // fail when missing
+  OpenAlways,    // create when missing
+  CreateAlways,  // create or truncate
+  CreateNew,     // fail when it exists, never follow a symbolic link; mode 0600
+};
+
+// An open file, closed when the object goes. Operations do not throw; they
+// answer false or -1 and leave the operating system's code in LastError().
+class TFile {
+ public:
+  TFile() = default;
+  ~TFile();
+  TFile(TFile&& other) noexcept;
+  TFile& operator=(TFile&& other) noexcept;
+  TFile(const TFile&) = delete;
+  TFile& operator=(const TFile&) = delete;
+
+  bool Open(const std::string& path, FileAccess access, FileShare share, FileCreate create);
+  bool IsOpen() const { return handle_ >= 0; }
+  // Bytes read (0 at the end) or -1. Retries interrupted reads.
+  int64_t Read(void* buffer, size_t count);
+  // Writes all bytes or fails; true on success.
+  bool Write(const void* data, size_t count);
+  bool Write(std::string_view text) { return Write(text.data(), text.size()); }
+  bool Seek(int64_t position);
+  bool SeekEnd();
+  int64_t Size();
+  bool Close();
+  int LastError() const { return lastError_; }
+
+  // The process's standard input and output; closing them leaves the
+  // descriptors of the process open.
+  static TFile StandardInput();
+  static TFile StandardOutput();
+
+ private:
+  int handle_ = -1;
+  bool ownsHandle_ = true;
+  int lastError_ = 0;
+};
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+bool CreateDir(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Replaces `to` atomically where the file system allows it.
+bool RenameFile(const std::string& from, const std::string& to);
+bool SetFileDate(const std::string& path, TDateTime localTime);
+
+// Appends data to the file with one write of the whole text, creating the file
+// when missing, so that lines of processes that log at once never interleave.
+// Answers false and the operating system's code on failure.
+bool AppendToFile(const std::string& path, std::string_view data, int& errorCode);
+
+// The text of an operating-system error code.
+std::string SystemErrorText(int errorCode);
+
+}  // namespace pithorama

@@ -1,0 +1,31 @@
+#include "platform/Paths.h"
+
+namespace pithorama {
+
+static bool HostIsAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
+static bool WindowsIsAbsolute(std::string_view path) { return path.substr(1, 2) == ":\\"; }
+
+const PathStyle& HostPathStyle() {
+  static const PathStyle style{'/', "/", HostIsAbsolute};
+  return style;
+}
+
+const PathStyle& WindowsPathStyle() {
+  static const PathStyle style{'\\', "\\:", WindowsIsAbsolute};
+  return style;
+}
+
+static size_t NameStart(std::string_view path, const PathStyle& style) {
+  size_t pos = path.find_last_of(style.nameSeparators);
+  return pos == std::string_view::npos ? 0 : pos + 1;
+}
+
+std::string ExtractFilePath(std::string_view path, const PathStyle& style) {
+  return std::string(path.substr(0, NameStart(path, style)));
+}
+
+std::string ExtractFileName(std::string_view path, const PathStyle& style) {
+  return std::string(path.substr(NameStart(path, style)));
+}
+
+}  // namespace pithorama

@@ -1,0 +1,197 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace pithorama {
+
+TFile::~TFile() { Close(); }
+
+TFile::TFile(TFile&& other) noexcept
+    : handle_(other.handle_), ownsHandle_(other.ownsHandle_), lastError_(other.lastError_) {
+  other.handle_ = -1;
+}
+
+TFile& TFile::operator=(TFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    ownsHandle_ = other.ownsHandle_;
+    lastError_ = other.lastError_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+static int OpenFlags(FileAccess access, FileCreate create) {
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case FileAccess::Read: flags |= O_RDONLY; break;
+    case FileAccess::Write: flags |= O_WRONLY; break;
+    case FileAccess::ReadWrite: flags |= O_RDWR; break;
+  }
+  switch (create) {
+    case FileCreate::OpenExisting: break;
+    case FileCreate::OpenAlways: flags |= O_CREAT; break;
+    // Truncation waits until the sharing lock is held (see Open).
+    case FileCreate::CreateAlways: flags |= O_CREAT; break;
+    case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
+  }
+  return flags;
+}
+
+bool TFile::Open(const std::string& path, FileAccess access, FileShare share, FileCreate create) {
+  Close();
+  mode_t mode = create == FileCreate::CreateNew ? 0600 : 0666;
+  int fd = ::open(path.c_str(), OpenFlags(access, create), mode);
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  if (share != FileShare::DenyNone && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    lastError_ = errno == EWOULDBLOCK ? EACCES : errno;
+    ::close(fd);
+    return false;
+  }
+  if (create == FileCreate::CreateAlways && ::ftruncate(fd, 0) != 0) {
+    lastError_ = errno;
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  ownsHandle_ = true;
+  lastError_ = 0;
+  return true;
+}
+
+int64_t TFile::Read(void* buffer, size_t count) {
+  for (;;) {
+    ssize_t n = ::read(handle_, buffer, count);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      lastError_ = errno;
+      return -1;
+    }
+  }
+}
+
+bool TFile::Write(const void* data, size_t count) {
+  const char* bytes = static_cast<const char*>(data);
+  while (count > 0) {
+    ssize_t n = ::write(handle_, bytes, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return false;
+    }
+    bytes += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TFile::Seek(int64_t position) {
+  if (::lseek(handle_, position, SEEK_SET) < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool TFile::SeekEnd() {
+  if (::lseek(handle_, 0, SEEK_END) < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+int64_t TFile::Size() {
+  struct stat info;
+  if (::fstat(handle_, &info) != 0) {
+    lastError_ = errno;
+    return -1;
+  }
+  return info.st_size;
+}
+
+bool TFile::Close() {
+  if (handle_ < 0) return true;
+  int fd = handle_;
+  handle_ = -1;
+  if (!ownsHandle_) return true;
+  if (::close(fd) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+TFile TFile::StandardInput() {
+  TFile file;
+  file.handle_ = STDIN_FILENO;
+  file.ownsHandle_ = false;
+  return file;
+}
+
+TFile TFile::StandardOutput() {
+  TFile file;
+  file.handle_ = STDOUT_FILENO;
+  file.ownsHandle_ = false;
+  return file;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SetFileDate(const std::string& path, TDateTime localTime) {
+  DateTimeParts p = DecodeDateTime(localTime);
+  struct tm t {};
+  t.tm_year = p.year - 1900;
+  t.tm_mon = p.month - 1;
+  t.tm_mday = p.day;
+  t.tm_hour = p.hour;
+  t.tm_min = p.minute;
+  t.tm_sec = p.second;
+  t.tm_isdst = -1;
+  time_t seconds = ::mktime(&t);
+  struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool AppendToFile(const std::string& path, std::string_view data, int& errorCode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    errorCode = errno;
+    return false;
+  }
+  ssize_t n;
+  do n = ::write(fd, data.data(), data.size());
+  while (n < 0 && errno == EINTR);
+  errorCode = n == static_cast<ssize_t>(data.size()) ? 0 : (n < 0 ? errno : EIO);
+  if (::close(fd) != 0 && errorCode == 0) errorCode = errno;
+  return errorCode == 0;
+}
+
+std::string SystemErrorText(int errorCode) { return std::strerror(errorCode); }
+
+}  // namespace pithorama

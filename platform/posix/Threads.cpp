@@ -1,0 +1,16 @@
+#include "platform/Threads.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+namespace pithorama {
+
+void SleepMs(int milliseconds) {
+  if (milliseconds <= 0) return;
+  struct timespec rest = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace pithorama
