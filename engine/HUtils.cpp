@@ -1,0 +1,14 @@
+#include "engine/HUtils.h"
+
+#include "platform/Strings.h"
+
+namespace pithorama {
+
+void THttpCookie::ChangeName(const std::string& newName) {
+  TComponent::ChangeName(newName);  // may raise; then nothing below happens
+  if ((Designing() && CookieName.empty()) || UpperCase(previousName_) == UpperCase(CookieName))
+    CookieName = newName;
+  previousName_ = newName;
+}
+
+}  // namespace pithorama

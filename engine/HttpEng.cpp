@@ -1,0 +1,337 @@
+#include "engine/HttpEng.h"
+
+#include <mutex>
+
+#include "engine/FormDecoder.h"
+#include "engine/HUtils.h"
+#include "engine/Scramble.h"
+#include "platform/Files.h"
+#include "platform/Module.h"
+#include "platform/Random.h"
+
+namespace pithorama {
+
+namespace {
+
+thread_local TRequestState requestState;
+
+// The process-wide lock that serialises whole requests of a library in
+// ServerMode; created once, by whichever first request needs it.
+std::once_flag requestLockOnce;
+TLock* requestLock = nullptr;
+
+constexpr int32_t kSessionCookieKey = 417;
+constexpr int32_t kSessionFileKey = 6173;
+
+}  // namespace
+
+TRequestState& RequestState() { return requestState; }
+THttpEngine* CurrentEngine() { return requestState.CurrentEngine; }
+
+THttpEngine::THttpEngine(TComponent* owner) : TComponent(owner) {
+  if (!Designing() && Application != nullptr) Application->ShowMainForm = false;
+}
+
+THttpEngine::~THttpEngine() {
+  if (requestState.CurrentEngine == this) requestState.CurrentEngine = nullptr;
+}
+
+void THttpEngine::FormLoaded() {
+  if (Designing() || !IsActiveGateway() || Owner() == nullptr) return;
+  if (auto* form = dynamic_cast<TForm*>(Owner())) {
+    form->WindowState = TWindowState::wsMinimized;
+    form->Hide();
+  }
+  MakeCurrent();
+}
+
+void THttpEngine::MakeCurrent() { requestState.CurrentEngine = this; }
+
+void THttpEngine::RunRequest() {
+  TRequestState& state = requestState;
+  state.TempFiles.reset();
+  state.PictureKind = TPictureKind::None;
+  if (state.RequestNumber == 0) state.RequestNumber = static_cast<int32_t>(Random(1000));
+
+  // Only the request that entered the lock leaves it.
+  TLock* heldLock = nullptr;
+  if (IsLibrary() && CGIMode == TCGIMode::ServerMode) {
+    std::call_once(requestLockOnce, [this] { requestLock = CreateLock(); });
+    heldLock = requestLock;
+    EnterLock(heldLock);
+  }
+  try {
+    state.CurrentEngine = this;
+    state.HeaderSent = 0;
+    state.HeaderStarted = 0;
+    if (IsActiveGateway()) {
+      PrepareSession();
+      state.SessionLines = std::make_unique<TStringList>();
+    }
+    ExecRequest();
+    if (AutoHttpHeader && state.HeaderSent == 0) {
+      AddHeader("content-type", AutoContentType);
+      EndHeaders();
+      state.HeaderSent = 1;
+    }
+    LeaveLock(heldLock);
+  } catch (const Exception& error) {
+    LeaveLock(heldLock);
+    if (OnRequestError) OnRequestError(this, error);
+    else WriteErrorLog("Unhandled exception : " + error.Message());
+  }
+  FinishRequest();
+  state.RequestNumber = 0;
+}
+
+void THttpEngine::FinishRequest() {
+  TRequestState& state = requestState;
+  if (state.TempFiles) {
+    for (const std::string& name : *state.TempFiles)
+      if (FileExists(name)) DeleteFile(name);
+    state.TempFiles.reset();
+  }
+  SaveSession();
+  // Session cookie and lines live for one request only.
+  delete state.SessionCookie;
+  state.SessionCookie = nullptr;
+  state.SessionLines.reset();
+}
+
+// ---- request variables -------------------------------------------------------
+
+std::string THttpEngine::GetServerName() { return GetVariable("SERVER NAME"); }
+std::string THttpEngine::GetServerSoftware() { return GetVariable("SERVER SOFTWARE"); }
+std::string THttpEngine::GetGatewayInterface() { return GetVariable("GATEWAY INTERFACE"); }
+std::string THttpEngine::GetServerProtocol() { return GetVariable("SERVER PROTOCOL"); }
+std::string THttpEngine::GetServerPort() { return GetVariable("SERVER PORT"); }
+bool THttpEngine::IsServerPortSecure() { return GetVariable("SERVER PORT SECURE") == "1"; }
+std::string THttpEngine::GetRequestMethod() { return GetVariable("REQUEST METHOD"); }
+std::string THttpEngine::GetPathInfo() { return GetVariable("PATH INFO"); }
+std::string THttpEngine::GetPathTranslated() { return GetVariable("PATH TRANSLATED"); }
+std::string THttpEngine::GetScriptName() { return GetVariable("SCRIPT NAME"); }
+std::string THttpEngine::GetQueryString() {
+  std::string value = GetVariable("QUERY STRING");
+  return value == NotAvailable ? std::string() : value;
+}
+std::string THttpEngine::GetRemoteHost() { return GetVariable("REMOTE HOST"); }
+std::string THttpEngine::GetRemoteAddr() { return GetVariable("REMOTE ADDR"); }
+std::string THttpEngine::GetAuthType() { return GetVariable("AUTH TYPE"); }
+std::string THttpEngine::GetRemoteUser() { return GetVariable("REMOTE USER"); }
+std::string THttpEngine::GetRemoteIdent() { return GetVariable("REMOTE IDENT"); }
+std::string THttpEngine::GetContentType() { return GetVariable("CONTENT TYPE"); }
+int32_t THttpEngine::GetContentLength() { return StrToIntDef(GetVariable("CONTENT LENGTH"), 0); }
+std::string THttpEngine::GetUrl() {
+  std::string url = GetVariable("URL");
+  if (url.empty()) url = GetExecutablePath();
+  if (url.empty()) url = GetScriptName();
+  return url;
+}
+std::string THttpEngine::GetUserAgent() { return GetVariable("HTTP USER AGENT"); }
+std::string THttpEngine::GetCookie() { return GetVariable("HTTP COOKIE"); }
+std::string THttpEngine::GetReferer() { return GetVariable("HTTP REFERER"); }
+std::string THttpEngine::GetExecutablePath() { return GetVariable("EXECUTABLE PATH"); }
+TObject* THttpEngine::GetRequestThread() { return nullptr; }
+
+// ---- the answer and its auto header --------------------------------------------
+
+void THttpEngine::WriteStatusLine() {
+  if (!Contains(UpperCase(GetServerSoftware()), "NETSCAPE")) WriteLine("HTTP/1.0 200 OK");
+}
+
+void THttpEngine::Write(std::string_view text) {
+  TRequestState& state = requestState;
+  if (!AutoHttpHeader || state.HeaderSent != 0 || text.empty() || text[0] != '<') return;
+  state.HeaderSent = 1;  // first, so that the header lines below do not start it again
+  AddHeader("content-type", AutoContentType);
+  if (NoCache) {
+    AddHeader("Pragma", "no-cache");
+    AddHeader("Cache-Control", "no-cache");
+    AddHeader("Expires", HttpDate(Now() - 1000));
+    AddHeader("Document Expires", HttpDate(Now() - 1000));
+  }
+  EndHeaders();
+}
+
+void THttpEngine::WriteBuffer(const void*, size_t) {
+  TRequestState& state = requestState;
+  if (!AutoHttpHeader || state.HeaderSent != 0) return;
+  switch (state.PictureKind) {
+    case TPictureKind::Gif: AddHeader("content-type", "image/gif"); break;
+    case TPictureKind::Jpeg: AddHeader("content-type", "image/jpeg"); break;
+    default: AddHeader("content-type", AutoContentType); break;
+  }
+  EndHeaders();
+  state.HeaderSent = 1;
+}
+
+int64_t THttpEngine::ReadBuffer(void*, size_t) { return 0; }
+
+void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
+  TRequestState& state = requestState;
+  if (AutoHttpHeader && state.HeaderStarted == 0) {
+    state.HeaderStarted = 1;
+    // A redirect goes out without a status line: the server makes its own.
+    if (std::string_view("LOCATION").find(UpperCase(name)) == std::string_view::npos)
+      WriteStatusLine();
+  }
+  std::string line;
+  line.reserve(name.size() + value.size() + 3);
+  line.append(name).append(":").append(value).append("\r\n");
+  Write(line);
+}
+
+void THttpEngine::EndHeaders() { WriteLine(""); }
+
+void THttpEngine::WriteLine(std::string_view text) {
+  std::string line(text);
+  line += "\r\n";
+  Write(line);
+}
+
+// ---- locks ---------------------------------------------------------------------
+
+TLock* THttpEngine::CreateLock() { return new TLock(); }
+void THttpEngine::EnterLock(TLock* lock) {
+  if (lock != nullptr) lock->Enter();
+}
+void THttpEngine::LeaveLock(TLock* lock) {
+  if (lock != nullptr) lock->Leave();
+}
+void THttpEngine::DestroyLock(TLock* lock) { delete lock; }
+
+// ---- form input ----------------------------------------------------------------
+
+TStringList THttpEngine::ParseFieldNames(std::string_view text) {
+  TStringList names;
+  const std::string all = std::string(text) + "&";
+  size_t start = 0;
+  for (size_t amp; (amp = all.find('&', start)) != std::string::npos; start = amp + 1) {
+    std::string_view piece = std::string_view(all).substr(start, amp - start);
+    size_t equals = piece.find('=');
+    if (equals == std::string_view::npos) continue;
+    std::string name = UrlDecode(piece.substr(0, equals));
+    if (names.empty() || names.back() != name) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+std::string THttpEngine::ReadMultipartInput() {
+  requestState.TempFiles = std::make_unique<TStringList>();
+  std::string result;
+  DecodeMultipart(*this, result);
+  return result;
+}
+
+// ---- the session ---------------------------------------------------------------
+
+void THttpEngine::PrepareSession() {
+  auto* cookie = new THttpCookie(this);
+  cookie->CookieName = SessionName;
+  cookie->Coded = true;
+  cookie->CodeKey = kSessionCookieKey;
+  delete requestState.SessionCookie;
+  requestState.SessionCookie = cookie;
+}
+
+void THttpEngine::SaveSession() {
+  TRequestState& state = requestState;
+  if (state.SessionFile.empty()) return;
+  std::string text;
+  if (state.SessionLines)
+    for (const std::string& line : *state.SessionLines)
+      text += UrlEncode(ScrambleString(line, kSessionFileKey)) + "\r\n";
+  for (int attempt = 0; attempt < 11; ++attempt) {
+    TFile file;
+    if (file.Open(state.SessionFile, FileAccess::Write, FileShare::Exclusive,
+                  FileCreate::CreateAlways) &&
+        file.Write(text) && file.Close())
+      break;
+    SleepMs(100);
+  }
+  SetFileDate(state.SessionFile, state.SessionFileDate);
+}
+
+// ---- module routines -----------------------------------------------------------
+
+static std::string ErrorLogFolder() {
+  std::string folder = GetEnvVar("CGI_LOG_DIR");
+  if (folder.empty()) folder = ExtractFilePath(ModuleFileName()) + "Log";
+  if (!FileExists(folder) && !DirectoryExists(folder) && !CreateDir(folder))
+    folder = ExtractFilePath(ModuleFileName());
+  return folder;
+}
+
+void WriteErrorLog(std::string_view message) {
+  try {
+    const std::string module = ModuleFileName();
+    const std::string path =
+        BuildFileName(module, ErrorLogFolder(), false, ExtractFileName(module), false, "Log");
+    const TDateTime now = Now();
+    std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
+                       std::to_string(requestState.RequestNumber) + " : ";
+    line.append(message).append("\r\n");
+    // One append of the whole line: entries of processes that log at once stay whole.
+    int errorCode = 0;
+    AppendToFile(path, line, errorCode);
+  } catch (...) {
+    // Logging never raises.
+  }
+}
+
+void TerminateProgram() {
+  if (IsLibrary()) return;
+  if (Application != nullptr) {
+    std::vector<TComponent*> owned = Application->Components();
+    for (auto it = owned.rbegin(); it != owned.rend(); ++it)
+      if (dynamic_cast<TForm*>(*it) != nullptr || dynamic_cast<TDataModule*>(*it) != nullptr)
+        delete *it;
+  }
+  Halt(0);
+}
+
+void EngineWrite(std::string_view text) {
+  if (THttpEngine* engine = CurrentEngine()) engine->Write(text);
+}
+std::string EngineGetVariable(std::string_view name) {
+  THttpEngine* engine = CurrentEngine();
+  return engine ? engine->GetVariable(name) : std::string();
+}
+std::string EngineGetField(std::string_view name, std::string_view defaultValue) {
+  THttpEngine* engine = CurrentEngine();
+  return engine ? engine->GetField(name, defaultValue) : std::string();
+}
+void EngineDestroyLock(TLock* lock) {
+  if (THttpEngine* engine = CurrentEngine()) engine->DestroyLock(lock);
+}
+std::string EngineGetRemoteHost() {
+  THttpEngine* engine = CurrentEngine();
+  return engine ? engine->GetRemoteHost() : std::string();
+}
+std::string EngineGetRemoteAddr() {
+  THttpEngine* engine = CurrentEngine();
+  return engine ? engine->GetRemoteAddr() : std::string();
+}
+std::string EngineGetRemoteIdent() {
+  THttpEngine* engine = CurrentEngine();
+  return engine ? engine->GetRemoteIdent() : std::string();
+}
+std::string EngineGetReferer() {
+  THttpEngine* engine = CurrentEngine();
+  return engine ? engine->GetReferer() : std::string();
+}
+
+void HttpEngStart() {
+  RandomizeFromClock();
+  requestState.RequestNumber = 0;
+  requestState.SessionFile.clear();
+}
+
+void HttpEngEnd() {
+  if (requestLock != nullptr) {
+    EngineDestroyLock(requestLock);
+    requestLock = nullptr;
+  }
+}
+
+}  // namespace pithorama

@@ -1,0 +1,164 @@
+// The request engine: one model of a request whatever server interface started
+// the program. A gateway derives from THttpEngine, implements the variable and
+// field look-ups and the byte transport, and calls RunRequest once per request
+// on the thread that serves it. The application sees the events.
+//
+// Every operation works on the request state of the calling thread, so one
+// engine can serve requests on several threads at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/HttpText.h"
+#include "platform/Component.h"
+#include "platform/DateTime.h"
+#include "platform/Errors.h"
+#include "platform/Strings.h"
+#include "platform/Threads.h"
+
+namespace pithorama {
+
+class THttpEngine;
+class THttpCookie;
+
+enum class TCGIMode : uint8_t { NormalMode = 0, ServerMode = 1, ServerThreadMode = 2 };
+
+using TExecRequestEvent = std::function<void(TObject* Sender)>;
+using TFirstExecRequestEvent = std::function<void(TObject* Sender)>;
+using TLastExecRequestEvent = std::function<void(TObject* Sender)>;
+// ErrorReason lives only for the call.
+using TRequestErrorEvent = std::function<void(TObject* Sender, const Exception& ErrorReason)>;
+
+enum class TPictureKind : uint8_t { None = 0, Jpeg = 1, Gif = 2 };
+
+// The request state of one thread. Between requests only CurrentEngine keeps
+// a meaning; RunRequest resets the rest.
+struct TRequestState {
+  THttpEngine* CurrentEngine = nullptr;
+  std::unique_ptr<TStringList> TempFiles;  // temporary upload files, deleted by FinishRequest
+  int32_t HeaderSent = 0;
+  int32_t HeaderStarted = 0;
+  int32_t RequestNumber = 0;  // 0 to 999, names the request in the error log
+  TPictureKind PictureKind = TPictureKind::None;
+  THttpCookie* SessionCookie = nullptr;  // owned by the engine, freed at the end of the request
+  std::unique_ptr<TStringList> SessionLines;
+  std::string SessionFile;
+  TDateTime SessionFileDate = 0;
+};
+
+// The calling thread's request state.
+TRequestState& RequestState();
+// The engine serving the calling thread's request, or nullptr.
+THttpEngine* CurrentEngine();
+
+class THttpEngine : public TComponent {
+ public:
+  explicit THttpEngine(TComponent* owner);
+  ~THttpEngine() override;
+
+  // Minimises and hides the owner form and makes the engine current when it is
+  // the active gateway.
+  void FormLoaded() override;
+
+  // Published settings.
+  bool AutoReadInput = true;
+  int32_t AutoReadLimit = 0;
+  bool AutoHttpHeader = true;
+  std::string AutoContentType = "text/html";
+  std::string TempDir;
+  std::string SessionName;
+  TRequestErrorEvent OnRequestError;
+  TExecRequestEvent OnExecRequest;
+  TFirstExecRequestEvent OnFirstExecRequest;
+  TLastExecRequestEvent OnLastExecRequest;
+  TCGIMode CGIMode = TCGIMode::NormalMode;
+  bool NoCache = false;
+
+  // The gateway reads the request input and fires the events.
+  virtual void ExecRequest() = 0;
+  // Deletes the temporary files of the request, then saves the session.
+  virtual void FinishRequest();
+
+  virtual std::string GetServerName();
+  virtual std::string GetServerSoftware();
+  virtual std::string GetGatewayInterface();
+  virtual std::string GetServerProtocol();
+  virtual std::string GetServerPort();
+  virtual bool IsServerPortSecure();
+  virtual std::string GetRequestMethod();
+  virtual std::string GetPathInfo();
+  virtual std::string GetPathTranslated();
+  virtual std::string GetScriptName();
+  virtual std::string GetQueryString();  // the not-available marker reads as empty
+  virtual std::string GetRemoteHost();
+  virtual std::string GetRemoteAddr();
+  virtual std::string GetAuthType();
+  virtual std::string GetRemoteUser();
+  virtual std::string GetRemoteIdent();
+  virtual std::string GetContentType();
+  virtual int32_t GetContentLength();  // 0 for any text that is no integer
+  virtual std::string GetUrl();
+  virtual std::string GetUserAgent();
+  virtual std::string GetCookie();
+  virtual std::string GetReferer();
+  virtual std::string GetExecutablePath();
+  // The worker thread serving the request, where a gateway has one.
+  virtual TObject* GetRequestThread();
+  virtual void WriteStatusLine();
+  // The auto header runs here; the gateway's override calls this first and
+  // then sends the bytes.
+  virtual void Write(std::string_view text);
+  virtual void WriteBuffer(const void* data, size_t count);
+  // Bytes read (0: nothing more), negative on failure.
+  virtual int64_t ReadBuffer(void* buffer, size_t count);
+  virtual void AddHeader(std::string_view name, std::string_view value);
+  virtual void EndHeaders();
+  // Request variables by their upper-case CGI words with blanks ("SERVER SOFTWARE").
+  virtual std::string GetVariable(std::string_view name) = 0;
+  virtual std::string GetField(std::string_view name, std::string_view defaultValue) = 0;
+  virtual TStringList GetFieldNames() = 0;
+  virtual TLock* CreateLock();
+  virtual void EnterLock(TLock* lock);
+  virtual void LeaveLock(TLock* lock);
+  virtual void DestroyLock(TLock* lock);
+  virtual bool IsActiveGateway() = 0;
+
+  void WriteLine(std::string_view text);
+  // The request cycle; see HttpEng.cpp.
+  void RunRequest();
+  void MakeCurrent();
+  // The field names of url-encoded text, a repeated name listed once per run.
+  static TStringList ParseFieldNames(std::string_view text);
+  // Reads a multipart/form-data body through the form decoder and answers it as
+  // url-encoded fields; uploads go to temporary files listed in TempFiles.
+  std::string ReadMultipartInput();
+  void PrepareSession();
+  void SaveSession();
+};
+
+// Appends "date time,  number : message" to the program's error log; never raises.
+void WriteErrorLog(std::string_view message);
+// Frees the application's forms and data modules, last first, and ends the
+// process through the normal end. Does nothing in a library.
+void TerminateProgram();
+
+// One-line forwards to CurrentEngine(); on a thread without one they answer
+// empty and write nothing.
+void EngineWrite(std::string_view text);
+std::string EngineGetVariable(std::string_view name);
+std::string EngineGetField(std::string_view name, std::string_view defaultValue);
+void EngineDestroyLock(TLock* lock);
+std::string EngineGetRemoteHost();
+std::string EngineGetRemoteAddr();
+std::string EngineGetRemoteIdent();
+std::string EngineGetReferer();
+
+// Start and end steps of the engine module (see platform/Module.h).
+void HttpEngStart();
+void HttpEngEnd();
+
+}  // namespace pithorama

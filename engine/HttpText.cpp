@@ -1,0 +1,153 @@
+#include "engine/HttpText.h"
+
+#include <cstdio>
+
+#include "platform/Environment.h"
+#include "platform/Strings.h"
+
+namespace pithorama {
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+static int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+std::string UrlDecode(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
+      result.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else if (c == '+') {
+      result.push_back(' ');
+    } else {
+      result.push_back(c);
+    }
+  }
+  return result;
+}
+
+static bool KeptByUrlEncode(unsigned char c) {
+  return c == '.' || c == '/' || c == '\\' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+         (c >= 'a' && c <= 'z');
+}
+
+std::string UrlEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string result;
+  result.reserve(text.size() + text.size() / 2);
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte == ' ') {
+      result.push_back('+');
+    } else if (KeptByUrlEncode(byte)) {
+      result.push_back(c);
+    } else {
+      result.push_back('%');
+      result.push_back(kHex[byte >> 4]);
+      result.push_back(kHex[byte & 15]);
+    }
+  }
+  return result;
+}
+
+// Finds the first field named `key` (already upper-cased and trimmed) in
+// `text` from `from` on; `text` ends in "&". On a match, answers true with the
+// raw value and the position after its "&".
+static bool FindField(std::string_view key, std::string_view text, size_t from,
+                      std::string_view& rawValue, size_t& next) {
+  while (from < text.size()) {
+    size_t equals = text.find('=', from);
+    if (equals == std::string_view::npos) return false;
+    size_t amp = text.find('&', equals);  // always found: the text ends in "&"
+    std::string name = Trim(UpperCase(UrlDecode(text.substr(from, equals - from))));
+    if (name == key) {
+      rawValue = text.substr(equals + 1, amp - equals - 1);
+      next = amp + 1;
+      return true;
+    }
+    from = amp + 1;
+  }
+  return false;
+}
+
+std::string GetFieldValue(std::string_view name, std::string_view text,
+                          std::string_view defaultValue) {
+  const std::string key = Trim(UpperCase(name));
+  const std::string all = std::string(text) + "&";
+  std::string_view rawValue;
+  size_t next = 0;
+  if (!FindField(key, all, 0, rawValue, next)) return std::string(defaultValue);
+  // Further values of the same field join the first one, in order, by CR LF.
+  std::string result = Trim(UrlDecode(rawValue));
+  while (FindField(key, all, next, rawValue, next)) {
+    result += "\r\n";
+    result += Trim(UrlDecode(rawValue));
+  }
+  return result;
+}
+
+std::string HttpDate(TDateTime localTime) {
+  static constexpr std::string_view kDays = "SunMonTueWedThuFriSat";
+  static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  TDateTime gmt = localTime + LocalToUtcOffsetMinutes(localTime) / 1440.0;
+  DateTimeParts p = DecodeDateTime(gmt);
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3s,  %02d %.3s %04d %02d:%02d:%02d GMT",
+                kDays.data() + p.dayOfWeek * 3, p.day, kMonths.data() + (p.month - 1) * 3,
+                p.year, p.hour, p.minute, p.second);
+  return text;
+}
+
+std::string GetEnvVar(std::string_view name) {
+  std::string value = GetEnvironment(name).value_or(std::string());
+  if (name == "SERVER_SOFTWARE" && Contains(value, "ZB")) return {};
+  return value;
+}
+
+static void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t pos; (pos = text.find(from)) != std::string::npos;) text.replace(pos, from.size(), to);
+}
+
+std::string BuildFileName(std::string_view baseFile, std::string_view folder, bool keepBaseName,
+                          std::string_view fileName, bool keepBaseExtension,
+                          std::string_view newExtension, const PathStyle& style) {
+  if (style.isAbsolute(fileName)) return std::string(fileName);
+  const std::string delimiter(1, style.delimiter);
+
+  std::string target = style.isAbsolute(folder)
+                           ? std::string(folder) + delimiter
+                           : ExtractFilePath(baseFile, style) + delimiter + std::string(folder) +
+                                 delimiter;
+
+  std::string namePart, extensionPart;
+  const std::string baseName = ExtractFileName(baseFile, style);
+  const size_t baseDot = baseName.find('.');
+  if ((keepBaseName || keepBaseExtension) && baseDot != std::string::npos) {
+    if (keepBaseExtension) extensionPart = baseName.substr(baseDot + 1);
+    if (keepBaseName) namePart = baseName.substr(0, baseDot);
+  }
+
+  const size_t dot = fileName.find('.');
+  if (dot == std::string_view::npos) {
+    namePart += fileName;
+  } else {
+    namePart += fileName.substr(0, dot);
+    if (newExtension.empty()) extensionPart += fileName.substr(dot + 1);
+  }
+  extensionPart += newExtension;
+
+  std::string result = target + namePart + "." + extensionPart;
+  ReplaceAll(result, delimiter + "." + delimiter, delimiter);
+  ReplaceAll(result, delimiter + delimiter, delimiter);
+  return result;
+}
+
+}  // namespace pithorama

@@ -1,0 +1,51 @@
+// Stateless text routines of the request engine: URL coding, the field look-up
+// in url-encoded text, the HTTP date, the environment reader and the path
+// builder. All text is 8-bit; positions are byte positions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+#include "platform/Paths.h"
+
+namespace pithorama {
+
+// The value that does not exist at all, as distinct from an empty one.
+inline constexpr std::string_view NotAvailable = "#1NOT_AVAILABLE#1";
+
+bool IsHexDigit(char c);
+
+// "%hh" (two hexadecimal digits, either case) becomes the byte, "+" a blank;
+// a "%" without two digits stays as it is. The result is never longer.
+std::string UrlDecode(std::string_view text);
+
+// A blank becomes "+"; ".", "/", "\", digits and ASCII letters are kept; every
+// other byte becomes "%" and two upper-case hexadecimal digits.
+std::string UrlEncode(std::string_view text);
+
+// The value of the field `name` in url-encoded `text` (names compared
+// case-insensitively and trimmed), URL-decoded and trimmed; the values of a
+// field that occurs several times joined by CR LF; `defaultValue` when absent.
+std::string GetFieldValue(std::string_view name, std::string_view text,
+                          std::string_view defaultValue);
+
+// "Sun,  06 Nov 1994 08:49:37 GMT" for a local date-time: the local time is
+// moved to GMT with the zone offset in force at that date. Note the two blanks
+// after the comma.
+std::string HttpDate(TDateTime localTime);
+
+// The environment variable's value, or empty when absent. "SERVER_SOFTWARE"
+// (this case) whose value holds "ZB" (this case) reads as empty: such a server
+// counts as no CGI server.
+std::string GetEnvVar(std::string_view name);
+
+// Builds a file name from a base file, a folder and a file name; see the
+// definition for the rules. `style` names the path delimiter and the absolute
+// path test (the host style by default).
+std::string BuildFileName(std::string_view baseFile, std::string_view folder, bool keepBaseName,
+                          std::string_view fileName, bool keepBaseExtension,
+                          std::string_view newExtension,
+                          const PathStyle& style = HostPathStyle());
+
+}  // namespace pithorama
