@@ -33,6 +33,14 @@ class TFile {
   TFile& operator=(const TFile&) = delete;
 
   bool Open(const std::string& path, FileAccess access, FileShare share, FileCreate create);
+  // Opens for writing at the end, creating the file when missing and never
+  // truncating it. Each Write then lands at the end of the file as one append,
+  // whatever other writers do meanwhile. Takes no lock.
+  bool OpenAppend(const std::string& path);
+  // Creates a new file for writing whose name is `pathPrefix` followed by a
+  // unique suffix, readable by all (0644); `path` receives the name. Made for
+  // a file that is written whole and then renamed into place.
+  bool CreateUnique(const std::string& pathPrefix, std::string& path);
   bool IsOpen() const { return handle_ >= 0; }
   // Bytes read (0 at the end) or -1. Retries interrupted reads.
   int64_t Read(void* buffer, size_t count);

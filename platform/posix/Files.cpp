@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -67,6 +68,41 @@ bool TFile::Open(const std::string& path, FileAccess access, FileShare share, Fi
   handle_ = fd;
   ownsHandle_ = true;
   lastError_ = 0;
+  return true;
+}
+
+bool TFile::OpenAppend(const std::string& path) {
+  Close();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  handle_ = fd;
+  ownsHandle_ = true;
+  lastError_ = 0;
+  return true;
+}
+
+bool TFile::CreateUnique(const std::string& pathPrefix, std::string& path) {
+  Close();
+  std::string name = pathPrefix + "XXXXXX";
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  // mkostemp makes the file private; derived data is for every reader.
+  if (::fchmod(fd, 0644) != 0) {
+    lastError_ = errno;
+    ::close(fd);
+    ::unlink(name.c_str());
+    return false;
+  }
+  handle_ = fd;
+  ownsHandle_ = true;
+  lastError_ = 0;
+  path = name;
   return true;
 }
 
