@@ -1,0 +1,194 @@
+#include "engine/GenEng.h"
+
+#include <array>
+
+#include "platform/Environment.h"
+#include "platform/Module.h"
+
+namespace pithorama {
+
+namespace {
+
+std::array<TGatewayFactory, 4> gatewayFactories{};
+
+// Runs `call` on the calling thread's engine, or answers `fallback`.
+template <class Result, class Call>
+Result Forward(Call call, Result fallback = Result()) {
+  THttpEngine* engine = CurrentEngine();
+  return engine != nullptr ? call(*engine) : fallback;
+}
+
+}  // namespace
+
+void RegisterGateway(TGatewayKind kind, TGatewayFactory factory) {
+  gatewayFactories[static_cast<size_t>(kind)] = factory;
+}
+
+TGeneralHttpEngine::TGeneralHttpEngine(TComponent* owner) : TGeneralHttpComponent(owner) {}
+
+THttpEngine* TGeneralHttpEngine::CreateGateway(TGatewayKind kind, bool forceServer) {
+  TGatewayFactory factory = gatewayFactories[static_cast<size_t>(kind)];
+  if (factory == nullptr) return nullptr;  // this build carries no such gateway
+  TGatewaySettings settings = settings_;
+  settings.ForceServer = forceServer;
+  settings.CGIMode = CGIMode;
+  settings.AutoTerminate = CgiAutoTerminate;
+  return factory(Owner(), settings);
+}
+
+void TGeneralHttpEngine::FormLoaded() {
+  TGeneralHttpComponent::FormLoaded();
+  if (Application != nullptr) Application->ShowMainForm = false;
+  if (auto* form = dynamic_cast<TForm*>(Owner())) {
+    form->WindowState = TWindowState::wsMinimized;
+    form->Hide();
+  }
+  if (Designing()) return;
+  if (IsLibrary()) {
+    NsapiEngine = CreateGateway(TGatewayKind::Nsapi, false);
+    IsapiEngine = CreateGateway(TGatewayKind::Isapi, false);
+    return;
+  }
+  const std::string serverSoftware = GetEnvVar("SERVER_SOFTWARE");
+  const bool noServerStart = serverSoftware.empty() && ParamCount() == 0;
+  const bool windowsCgi = Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN");
+  if (CurrentEngine() == nullptr && (noServerStart || (!serverSoftware.empty() && !windowsCgi)))
+    CgiStdEngine = CreateGateway(TGatewayKind::CgiStd, noServerStart);
+  if (CurrentEngine() == nullptr || noServerStart)
+    CgiWinEngine = CreateGateway(TGatewayKind::CgiWin, noServerStart);
+}
+
+// ---- setters ---------------------------------------------------------------------
+
+void TGeneralHttpEngine::SetAutoHttpHeader(bool value) {
+  settings_.AutoHttpHeader = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->AutoHttpHeader = value;
+}
+void TGeneralHttpEngine::SetAutoContentType(const std::string& value) {
+  settings_.AutoContentType = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->AutoContentType = value;
+}
+void TGeneralHttpEngine::SetAutoReadInput(bool value) {
+  settings_.AutoReadInput = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->AutoReadInput = value;
+}
+void TGeneralHttpEngine::SetAutoReadLimit(int32_t value) {
+  settings_.AutoReadLimit = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->AutoReadLimit = value;
+}
+void TGeneralHttpEngine::SetTempDir(const std::string& value) {
+  settings_.TempDir = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->TempDir = value;
+}
+void TGeneralHttpEngine::SetSessionName(const std::string& value) {
+  settings_.SessionName = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->SessionName = value;
+}
+void TGeneralHttpEngine::SetNoCache(bool value) {
+  settings_.NoCache = value;
+  if (THttpEngine* engine = CurrentEngine()) engine->NoCache = value;
+}
+void TGeneralHttpEngine::SetOnExecRequest(TExecRequestEvent handler) {
+  settings_.OnExecRequest = handler;
+  if (THttpEngine* engine = CurrentEngine()) engine->OnExecRequest = std::move(handler);
+}
+void TGeneralHttpEngine::SetOnFirstExecRequest(TFirstExecRequestEvent handler) {
+  settings_.OnFirstExecRequest = handler;
+  if (THttpEngine* engine = CurrentEngine()) engine->OnFirstExecRequest = std::move(handler);
+}
+void TGeneralHttpEngine::SetOnLastExecRequest(TLastExecRequestEvent handler) {
+  settings_.OnLastExecRequest = handler;
+  if (THttpEngine* engine = CurrentEngine()) engine->OnLastExecRequest = std::move(handler);
+}
+void TGeneralHttpEngine::SetOnRequestError(TRequestErrorEvent handler) {
+  settings_.OnRequestError = handler;
+  if (THttpEngine* engine = CurrentEngine()) engine->OnRequestError = std::move(handler);
+}
+
+// ---- forwards --------------------------------------------------------------------
+
+#define PITHORAMA_FORWARD_TEXT(Name) \
+  std::string TGeneralHttpEngine::Name() { \
+    return Forward<std::string>([](THttpEngine& e) { return e.Name(); }); \
+  }
+PITHORAMA_FORWARD_TEXT(GetServerName)
+PITHORAMA_FORWARD_TEXT(GetServerSoftware)
+PITHORAMA_FORWARD_TEXT(GetGatewayInterface)
+PITHORAMA_FORWARD_TEXT(GetServerProtocol)
+PITHORAMA_FORWARD_TEXT(GetServerPort)
+PITHORAMA_FORWARD_TEXT(GetRequestMethod)
+PITHORAMA_FORWARD_TEXT(GetPathInfo)
+PITHORAMA_FORWARD_TEXT(GetPathTranslated)
+PITHORAMA_FORWARD_TEXT(GetScriptName)
+PITHORAMA_FORWARD_TEXT(GetRemoteHost)
+PITHORAMA_FORWARD_TEXT(GetRemoteAddr)
+PITHORAMA_FORWARD_TEXT(GetAuthType)
+PITHORAMA_FORWARD_TEXT(GetRemoteIdent)
+PITHORAMA_FORWARD_TEXT(GetContentType)
+PITHORAMA_FORWARD_TEXT(GetUrl)
+PITHORAMA_FORWARD_TEXT(GetUserAgent)
+PITHORAMA_FORWARD_TEXT(GetCookie)
+PITHORAMA_FORWARD_TEXT(GetReferer)
+PITHORAMA_FORWARD_TEXT(GetExecutablePath)
+#undef PITHORAMA_FORWARD_TEXT
+
+bool TGeneralHttpEngine::IsServerPortSecure() {
+  return Forward<bool>([](THttpEngine& e) { return e.IsServerPortSecure(); });
+}
+
+std::string TGeneralHttpEngine::GetQueryString() {
+  std::string value = Forward<std::string>([](THttpEngine& e) { return e.GetQueryString(); });
+  return value == NotAvailable ? std::string() : value;
+}
+
+// Asks the variable look-up in this mixed case instead of the engine's getter.
+std::string TGeneralHttpEngine::GetRemoteUser() {
+  return Forward<std::string>([](THttpEngine& e) { return e.GetVariable("Remote User"); });
+}
+
+int32_t TGeneralHttpEngine::GetContentLength() {
+  try {
+    return Forward<int32_t>([](THttpEngine& e) { return e.GetContentLength(); });
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+void TGeneralHttpEngine::Write(std::string_view text) {
+  if (THttpEngine* engine = CurrentEngine()) engine->Write(text);
+}
+void TGeneralHttpEngine::WriteBuffer(const void* data, size_t count) {
+  if (THttpEngine* engine = CurrentEngine()) engine->WriteBuffer(data, count);
+}
+void TGeneralHttpEngine::AddHeader(std::string_view name, std::string_view value) {
+  if (THttpEngine* engine = CurrentEngine()) engine->AddHeader(name, value);
+}
+int64_t TGeneralHttpEngine::ReadBuffer(void* buffer, size_t count) {
+  return Forward<int64_t>([&](THttpEngine& e) { return e.ReadBuffer(buffer, count); });
+}
+void TGeneralHttpEngine::EndHeaders() {
+  if (THttpEngine* engine = CurrentEngine()) engine->EndHeaders();
+}
+std::string TGeneralHttpEngine::GetVariable(std::string_view name) {
+  return Forward<std::string>([&](THttpEngine& e) { return e.GetVariable(name); });
+}
+std::string TGeneralHttpEngine::GetField(std::string_view name, std::string_view defaultValue) {
+  return Forward<std::string>([&](THttpEngine& e) { return e.GetField(name, defaultValue); });
+}
+TStringList TGeneralHttpEngine::GetFieldNames() {
+  return Forward<TStringList>([](THttpEngine& e) { return e.GetFieldNames(); });
+}
+TLock* TGeneralHttpEngine::CreateLock() {
+  return Forward<TLock*>([](THttpEngine& e) { return e.CreateLock(); }, nullptr);
+}
+void TGeneralHttpEngine::EnterLock(TLock* lock) {
+  if (THttpEngine* engine = CurrentEngine()) engine->EnterLock(lock);
+}
+void TGeneralHttpEngine::LeaveLock(TLock* lock) {
+  if (THttpEngine* engine = CurrentEngine()) engine->LeaveLock(lock);
+}
+void TGeneralHttpEngine::DestroyLock(TLock* lock) {
+  if (THttpEngine* engine = CurrentEngine()) engine->DestroyLock(lock);
+}
+
+}  // namespace pithorama

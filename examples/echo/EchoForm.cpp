@@ -1,0 +1,57 @@
+#include "examples/echo/EchoForm.h"
+
+#include <string>
+
+namespace echo {
+
+using namespace pithorama;
+
+namespace {
+
+// Request values go into the page as text, never as markup.
+std::string HtmlEscape(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '<': result += "&lt;"; break;
+      case '>': result += "&gt;"; break;
+      case '&': result += "&amp;"; break;
+      case '"': result += "&quot;"; break;
+      default: result += c;
+    }
+  }
+  return result;
+}
+
+constexpr const char* kVariables[] = {
+    "SERVER SOFTWARE", "SERVER NAME",    "SERVER PORT",  "SERVER PROTOCOL", "GATEWAY INTERFACE",
+    "REQUEST METHOD",  "SCRIPT NAME",    "PATH INFO",    "QUERY STRING",    "CONTENT TYPE",
+    "CONTENT LENGTH",  "REMOTE ADDR",    "REMOTE HOST",  "HTTP USER AGENT", "HTTP REFERER",
+    "HTTP COOKIE",
+};
+
+}  // namespace
+
+TEchoForm::TEchoForm(TComponent* owner) : TForm(owner) {
+  Caption = "Echo";
+  GeneralHttpEngine1 = new TGeneralHttpEngine(this);
+  GeneralHttpEngine1->SetName("GeneralHttpEngine1");
+  GeneralHttpEngine1->SetOnExecRequest([this](TObject* Sender) { GeneralHttpEngine1ExecRequest(Sender); });
+}
+
+void TEchoForm::GeneralHttpEngine1ExecRequest(TObject*) {
+  TGeneralHttpEngine& web = *GeneralHttpEngine1;
+  std::string page = "<html><head><title>Echo</title></head><body>\r\n<h1>Request</h1>\r\n<table>\r\n";
+  for (const char* name : kVariables)
+    page += "<tr><th>" + std::string(name) + "</th><td>" + HtmlEscape(web.GetVariable(name)) +
+            "</td></tr>\r\n";
+  page += "</table>\r\n<h1>Fields</h1>\r\n<table>\r\n";
+  for (const std::string& field : web.GetFieldNames())
+    page += "<tr><th>" + HtmlEscape(field) + "</th><td>" + HtmlEscape(web.GetField(field, "")) +
+            "</td></tr>\r\n";
+  page += "</table>\r\n</body></html>\r\n";
+  web.Write(page);
+}
+
+}  // namespace echo

@@ -1,0 +1,70 @@
+// The standard CGI gateway: request variables from the process environment,
+// the body from standard input, the answer (status line, header, body) to
+// standard output. In NormalMode the engine serves the one request of the
+// process from inside its constructor and then ends the program.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "engine/GenEng.h"
+#include "engine/HttpEng.h"
+#include "gateways/CgiOutput.h"
+
+namespace pithorama {
+
+class TCGIStdEngine : public THttpEngine {
+ public:
+  TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings);
+
+  bool AutoTerminate = true;
+
+  void ExecRequest() override;
+  void FinishRequest() override;
+  TObject* GetRequestThread() override;
+  void WriteStatusLine() override;
+  void Write(std::string_view text) override;
+  void WriteBuffer(const void* data, size_t count) override;
+  int64_t ReadBuffer(void* buffer, size_t count) override;
+  void EndHeaders() override;
+  std::string GetVariable(std::string_view name) override;
+  std::string GetField(std::string_view name, std::string_view defaultValue) override;
+  TStringList GetFieldNames() override;
+  bool IsActiveGateway() override;
+
+  // The request's content: the body, or the query string of a GET.
+  std::string ReadContent();
+  // Serves one request; in NormalMode the request of this process.
+  void HandleRequestFile(const std::string& name);
+
+  // True when the program was started through standard CGI.
+  static bool IsActive();
+
+ private:
+  bool ForceServer = false;
+  bool FirstRequest = true;
+};
+
+// Per-thread state of the gateway. In a plain CGI process the streams wrap
+// standard output and input from program start until the request finishes.
+struct TCgiThreadState {
+  std::string RequestFileName;
+  std::unique_ptr<TCgiOutput> OutputStream;
+  std::unique_ptr<TFile> InputStream;
+  std::optional<TStringList> VariableList;  // only on the server side of a relayed request
+  std::string RequestContent;
+  std::string RequestId;
+};
+TCgiThreadState& CgiThreadState();
+
+// The engine of this process and whether it is the resident CGI server.
+extern TCGIStdEngine* ActiveCGIEngine;
+extern bool IsServer;
+
+// Module steps: decide IsServer, wrap standard input and output in a plain CGI
+// start and register the gateway with the facade; at the end, send what is
+// left of the answer.
+void CgiSEngStart();
+void CgiSEngEnd();
+
+}  // namespace pithorama
