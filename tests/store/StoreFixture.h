@@ -1,0 +1,50 @@
+// A test folder that QuoteDir and LogDir point at for the length of one test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "store/QuoteDb.h"
+#include "store/logfile.h"
+#include "TempFolder.h"
+
+namespace pithorama::testing {
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedQuoteDir_ = QuoteDir.Get();
+    QuoteDir = folder_.Dir();
+    LogDir = folder_.Dir();
+  }
+  void TearDown() override {
+    QuoteDir = savedQuoteDir_;
+    LogDir = "";
+  }
+
+  std::string DataPath() const { return folder_.File(QuoteDataName); }
+  std::string IndexPath() const { return folder_.File(QuoteIndexName); }
+  void WriteData(const std::string& bytes) const { WriteBytes(DataPath(), bytes); }
+  void WriteIndex(const std::vector<int32_t>& offsets, const std::string& tail = "") const {
+    WriteBytes(IndexPath(), IndexBytes(offsets) + tail);
+  }
+
+  static std::string IndexBytes(const std::vector<int32_t>& offsets) {
+    std::string bytes;
+    for (int32_t offset : offsets) {
+      auto v = static_cast<uint32_t>(offset);
+      for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(v >> shift));
+    }
+    return bytes;
+  }
+
+  TTempFolder folder_;
+
+ private:
+  std::string savedQuoteDir_;
+};
+
+}  // namespace pithorama::testing
