@@ -79,6 +79,11 @@ void THttpEngine::RunRequest() {
     LeaveLock(heldLock);
     if (OnRequestError) OnRequestError(this, error);
     else WriteErrorLog("Unhandled exception : " + error.Message());
+  } catch (...) {
+    // Not an error of the system: it passes on, but the session objects of
+    // this request must not outlive it.
+    ReleaseSession();
+    throw;
   }
   FinishRequest();
   state.RequestNumber = 0;
@@ -92,10 +97,14 @@ void THttpEngine::FinishRequest() {
     state.TempFiles.reset();
   }
   SaveSession();
-  // Session cookie and lines live for one request only.
-  delete state.SessionCookie;
-  state.SessionCookie = nullptr;
-  state.SessionLines.reset();
+  ReleaseSession();
+}
+
+// Session cookie and lines live for one request only.
+void THttpEngine::ReleaseSession() {
+  delete requestState.SessionCookie;
+  requestState.SessionCookie = nullptr;
+  requestState.SessionLines.reset();
 }
 
 // ---- request variables -------------------------------------------------------
@@ -230,7 +239,6 @@ void THttpEngine::PrepareSession() {
   cookie->CookieName = SessionName;
   cookie->Coded = true;
   cookie->CodeKey = kSessionCookieKey;
-  delete requestState.SessionCookie;
   requestState.SessionCookie = cookie;
 }
 

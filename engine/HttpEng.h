@@ -138,6 +138,9 @@ class THttpEngine : public TComponent {
   std::string ReadMultipartInput();
   void PrepareSession();
   void SaveSession();
+
+ private:
+  void ReleaseSession();
 };
 
 // Appends "date time,  number : message" to the program's error log; never raises.

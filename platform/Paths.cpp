@@ -3,7 +3,9 @@
 namespace pithorama {
 
 static bool HostIsAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
-static bool WindowsIsAbsolute(std::string_view path) { return path.substr(1, 2) == ":\\"; }
+static bool WindowsIsAbsolute(std::string_view path) {
+  return path.size() >= 3 && path.substr(1, 2) == ":\\";
+}
 
 const PathStyle& HostPathStyle() {
   static const PathStyle style{'/', "/", HostIsAbsolute};

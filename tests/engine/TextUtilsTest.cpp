@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "engine/HttpEng.h"
+#include "engine/Scramble.h"
+
+using namespace pithorama;
+
+TEST(UrlDecode, Table) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"a%2", "a%2"},       {"%zz", "%zz"},         {"%", "%"},
+      {"a+b%41", "a bA"},   {"%4a%4A", "JJ"},       {"%00x", std::string("\0x", 2)},
+      {"%%41", "%A"},       {"100%", "100%"},       {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(UrlDecode(c.in), c.out);
+  }
+}
+
+TEST(UrlEncode, Table) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"a b/x.y", "a+b/x.y"},
+      {"x=1&y", "x%3D1%26y"},
+      {"\xE9", "%E9"},
+      {"-_*~:,", "%2D%5F%2A%7E%3A%2C"},
+      {"C:\\dir", "C%3A\\dir"},
+      {std::string("\0", 1), "%00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(UrlEncode(c.in), c.out);
+    EXPECT_EQ(UrlDecode(UrlEncode(c.in)), c.in);
+  }
+}
+
+TEST(GetFieldValue, Table) {
+  const struct {
+    std::string name, text, fallback, out;
+  } cases[] = {
+      {" q ", "Q=1&r=2&q=3", "none", "1\r\n3"},
+      {"q", "r=2", "none", "none"},
+      {"a", "a=%20x%20", "", "x"},
+      {"B", "a=1&b=two+words", "", "two words"},
+      {"x", "junk&x=1", "none", "none"},  // a piece without "=" joins the next name
+      {"junk&x", "junk&x=1", "none", "1"},
+      {"a", "a=&a=2", "", "\r\n2"},
+      {"%41", "A=1", "", ""},  // the wanted name is not decoded
+      {"A", "%41=1", "", "1"},
+      {"v", "v=a%26b%3Dc", "", "a&b=c"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " in " + c.text);
+    EXPECT_EQ(GetFieldValue(c.name, c.text, c.fallback), c.out);
+  }
+}
+
+TEST(ParseFieldNames, Table) {
+  const struct {
+    std::string text;
+    TStringList names;
+  } cases[] = {
+      {"a=1&a=2&b=3&a=4", {"a", "b", "a"}},
+      {"x&y=1", {"y"}},
+      {"%41=1", {"A"}},
+      {"%2541=1", {"%41"}},
+      {"", {}},
+      {"=1", {""}},
+      {"a=1&A=2", {"a", "A"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(THttpEngine::ParseFieldNames(c.text), c.names);
+  }
+}
+
+class HttpDateTest : public ::testing::Test {
+ protected:
+  void SetZone(const char* zone) {
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (saved_) setenv("TZ", saved_->c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+  std::optional<std::string> saved_ =
+      std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
+};
+
+TEST_F(HttpDateTest, LayoutAndDayShift) {
+  const struct {
+    const char* zone;
+    DateTimeParts local;
+    std::string out;
+  } cases[] = {
+      {"UTC0", {1994, 11, 6, 8, 49, 37}, "Sun,  06 Nov 1994 08:49:37 GMT"},
+      // 00:30 in a zone ahead of GMT falls on the previous day.
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2026, 1, 1, 0, 30, 0}, "Wed,  31 Dec 2025 23:30:00 GMT"},
+      // Summer time counts only where it is in force: July is two hours ahead...
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2026, 7, 1, 12, 0, 0}, "Wed,  01 Jul 2026 10:00:00 GMT"},
+      // ...and January one hour.
+      {"CET-1CEST,M3.5.0,M10.5.0/3", {2026, 1, 15, 12, 0, 0}, "Thu,  15 Jan 2026 11:00:00 GMT"},
+      {"EST5EDT,M3.2.0,M11.1.0", {2024, 2, 28, 22, 0, 0}, "Thu,  29 Feb 2024 03:00:00 GMT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out);
+    SetZone(c.zone);
+    EXPECT_EQ(HttpDate(EncodeDateTime(c.local)), c.out);
+  }
+}
+
+TEST(BuildFileName, WindowsStyle) {
+  const auto& win = WindowsPathStyle();
+  EXPECT_EQ(BuildFileName("D:\\web\\app.exe", "logs", false, "app.exe", false, "Log", win),
+            "D:\\web\\logs\\app.Log");
+  EXPECT_EQ(BuildFileName("D:\\web\\app.exe", "D:\\web\\Log", false, "app.exe", false, "Log", win),
+            "D:\\web\\Log\\app.Log");
+  EXPECT_EQ(BuildFileName("D:\\web\\app.exe", "", false, "1234p.gif", false, "tmp", win),
+            "D:\\web\\1234p.tmp");
+  EXPECT_EQ(BuildFileName("D:\\web\\app.exe", ".", false, "x.tar.gz", false, "", win),
+            "D:\\web\\x.tar.gz");
+  EXPECT_EQ(BuildFileName("D:\\web\\app.exe", "tmp", false, "E:\\keep.me", false, "tmp", win),
+            "E:\\keep.me");
+  EXPECT_EQ(BuildFileName("\\\\server\\share\\app.exe", "", false, "a", false, "Log", win),
+            "\\server\\share\\a.Log");
+  EXPECT_EQ(BuildFileName("D:\\web\\app.cgi.exe", "", true, "x", true, "", win),
+            "D:\\web\\appx.cgi.exe");
+}
+
+TEST(BuildFileName, HostStyle) {
+  EXPECT_EQ(BuildFileName("/srv/web/app", "Log", false, "app", false, "Log"), "/srv/web/Log/app.Log");
+  EXPECT_EQ(BuildFileName("/srv/web/app", "/var/log/app", false, "app", false, "Log"),
+            "/var/log/app/app.Log");
+  EXPECT_EQ(BuildFileName("/srv/web/app", "/tmp", false, "42p.gif", false, "tmp"), "/tmp/42p.tmp");
+  EXPECT_EQ(BuildFileName("/srv/web/app", "./up/", false, "f", false, "tmp"), "/srv/web/up/f.tmp");
+}
+
+TEST(GetEnvVar, ZbRule) {
+  setenv("SERVER_SOFTWARE", "ZB-Server/1.0", 1);
+  EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "");
+  setenv("SERVER_SOFTWARE", "zb-server/1.0", 1);
+  EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "zb-server/1.0");
+  setenv("OTHER_SOFTWARE", "ZB", 1);
+  EXPECT_EQ(GetEnvVar("OTHER_SOFTWARE"), "ZB");
+  unsetenv("SERVER_SOFTWARE");
+  EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "");
+  const std::string longValue(100000, 'q');  // read whole, no length limit
+  setenv("QUERY_STRING", longValue.c_str(), 1);
+  EXPECT_EQ(GetEnvVar("QUERY_STRING"), longValue);
+  unsetenv("QUERY_STRING");
+}
+
+TEST(StrToInt, Table) {
+  EXPECT_EQ(StrToInt("12"), 12);
+  EXPECT_EQ(StrToInt("-7"), -7);
+  EXPECT_EQ(StrToInt("$1F"), 31);
+  EXPECT_EQ(StrToIntDef("12x", 0), 0);
+  EXPECT_EQ(StrToIntDef("99999999999", 0), 0);
+  EXPECT_EQ(StrToIntDef("", 5), 5);
+  try {
+    StrToInt("12x");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'12x' is not a valid integer value");
+  }
+}
+
+TEST(ScrambleString, KeepsLengthAndIsKeyed) {
+  for (const std::string& text : TStringList{"", "a", "ab", "abc", "hello world", std::string("\0\xff", 2)}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ScrambleString(text, 1234).size(), text.size());
+  }
+  // Swap pairs from the end ("ab" -> "ba"), XOR with key+i, rotate right by (key%2483+i)%8.
+  // key 0: 'b'^1 = 0x63 rotated right by 1 = 0xB1; 'a'^2 = 0x63 rotated right by 2 = 0xD8.
+  EXPECT_EQ(ScrambleString("ab", 0), "\xB1\xD8");
+  EXPECT_NE(ScrambleString("session", 1), ScrambleString("session", 2));
+  EXPECT_EQ(ScrambleString("x", INT32_MIN).size(), 1u);
+}

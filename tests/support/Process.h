@@ -1,0 +1,42 @@
+// Runs a program the way a web server runs a CGI program: a given environment,
+// bytes on standard input, standard output captured. For tests only.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProgramResult {
+  int exitCode = -1;  // -1 when the program did not end normally
+  std::string output;
+};
+
+// Starts `program` with `arguments` (after the program name), exactly the
+// environment `environment` and `input` on standard input, in `workingDir`
+// (current folder when empty). Kills it after timeoutSeconds.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment,
+                         const std::string& input, const std::string& workingDir = "",
+                         int timeoutSeconds = 60);
+
+// A fresh empty folder under the system's temporary folder, removed with the object.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& data);
+
+// The folder that holds the built programs (build/bin).
+std::string BinaryDir();
+
+}  // namespace testsupport
