@@ -56,6 +56,12 @@ void TGeneralHttpEngine::FormLoaded() {
     CgiStdEngine = CreateGateway(TGatewayKind::CgiStd, noServerStart);
   if (CurrentEngine() == nullptr || noServerStart)
     CgiWinEngine = CreateGateway(TGatewayKind::CgiWin, noServerStart);
+  // A start that no gateway of this build serves would otherwise wait in the
+  // message loop for a request that never comes.
+  if (CurrentEngine() == nullptr && CgiStdEngine == nullptr && CgiWinEngine == nullptr) {
+    WriteErrorLog("No gateway of this program serves this start");
+    TerminateProgram();
+  }
 }
 
 // ---- setters ---------------------------------------------------------------------

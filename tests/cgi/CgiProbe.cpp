@@ -1,0 +1,59 @@
+// A CGI program for the tests: its handler does what the variable PROBE says,
+// so that one program shows every answer rule of the standard CGI gateway.
+#include <cstdlib>
+#include <string>
+
+#include "engine/GenEng.h"
+#include "gateways/CgiSEng.h"
+#include "platform/Environment.h"
+#include "platform/Module.h"
+
+using namespace pithorama;
+
+namespace {
+
+class TProbeForm : public TForm {
+ public:
+  explicit TProbeForm(TComponent* owner) : TForm(owner) {
+    Web = new TGeneralHttpEngine(this);
+    if (auto limit = GetEnvironment("PROBE_LIMIT")) Web->SetAutoReadLimit(std::stoi(*limit));
+    if (GetEnvironment("PROBE_NOREAD")) Web->SetAutoReadInput(false);
+    Web->SetOnFirstExecRequest([this](TObject*) { Web->AddHeader("X-First", "1"); });
+    Web->SetOnExecRequest([this](TObject* sender) { Handle(sender); });
+    Web->SetOnLastExecRequest([this](TObject*) { Web->Write("[last]"); });
+  }
+
+  TGeneralHttpEngine* Web;
+
+ private:
+  void Handle(TObject*) {
+    const std::string probe = GetEnvironment("PROBE").value_or("");
+    if (probe == "html") {
+      Web->SetNoCache(true);
+      Web->Write("<p>hi</p>");
+    } else if (probe == "fields") {
+      Web->Write("<pre>");
+      for (const std::string& name : Web->GetFieldNames())
+        Web->Write("[" + name + "=" + Web->GetField(name, "?") + "]");
+    } else if (probe.rfind("var:", 0) == 0) {
+      Web->Write("<v>" + Web->GetVariable(probe.substr(4)));
+    } else if (probe == "raise") {
+      throw Exception("boom");
+    } else if (probe == "bytes") {
+      Web->WriteBuffer("\0\1\2", 3);
+    }
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetCommandLine(argc, argv);
+  StartModules({{"HttpEng", HttpEngStart, HttpEngEnd}, {"CgiSEng", CgiSEngStart, CgiSEngEnd}});
+  InitApplication();
+  TProbeForm* form = nullptr;
+  Application->CreateForm(form);
+  Application->Run();
+  RunModuleEndSteps();
+  return 0;
+}
