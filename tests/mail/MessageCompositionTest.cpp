@@ -1,0 +1,109 @@
+// The whole message text as the server receives it between DATA and the end
+// mark: header template, multipart layout, body entries, attachments.
+#include <gtest/gtest.h>
+
+#include "ScriptedPeer.h"
+#include "mail/HSmtp.h"
+#include "tests/support/Process.h"
+
+using namespace pithorama;
+using mailtest::ScriptedPeer;
+
+namespace {
+
+
+// The bytes between "DATA\r\n" and "QUIT\r\n".
+std::string MessageOf(const std::string& sent) {
+  size_t start = sent.find("DATA\r\n");
+  size_t end = sent.rfind("QUIT\r\n");
+  if (start == std::string::npos || end == std::string::npos) return "<no message in: " + sent + ">";
+  return sent.substr(start + 6, end - start - 6);
+}
+
+std::string Send(TSmtpSendMail& mail, const std::vector<std::string>& script) {
+  ScriptedPeer peer(script);
+  mail.RemoteHost = "127.0.0.1";
+  mail.RemotePort = std::to_string(peer.Port());
+  EXPECT_TRUE(mail.SendMail(5));
+  return MessageOf(peer.Received());
+}
+
+TEST(MessageText, AttachmentsEntriesCcAndPoints) {
+  testsupport::TempFolder folder;
+  testsupport::WriteWholeFile(folder.File("four.bin"), std::string("\x01\x02\x03\x04", 4));
+  testsupport::WriteWholeFile(folder.File("empty.txt"), "");
+  TSmtpSendMail mail(nullptr);
+  mail.MailFrom = "q@x.org";
+  mail.MailTo = "Ann <a@x.org>";
+  mail.MailCC = "c@x.org";
+  mail.MailSubject = "S";
+  mail.MailBody() = {"Dear %NAME%,", ".", ".net is 100% fine", "bye"};
+  mail.OnBodyEntry = [&](const std::string& name) { mail.WriteBody("<" + name + ">"); };
+  mail.Attachments() = {"Four <" + folder.File("four.bin") + ">", folder.File("empty.txt")};
+  std::string emptyName = folder.File("empty.txt");
+  EXPECT_EQ(Send(mail, {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 c\r\n", "354 go\r\n",
+                        "250 e\r\n", "221 bye\r\n"}),
+            "From: <q@x.org>\r\n"
+            "To: Ann <a@x.org>\r\n"
+            "CC: <c@x.org>\r\n"
+            "Subject: S \r\n"
+            "Mime-Version: 1.0\r\n"
+            "Mime-Version: 1.0\r\n"
+            "Content-Type: multipart/mixed; boundary=\"64fd12hzzZ146r703k319Ap\"\r\n"
+            "\r\n"
+            "This is a multipart message in MIME format\r\n"
+            "\r\n"
+            "--64fd12hzzZ146r703k319Ap\r\n"
+            "Content-Type: text/plain; charset=iso-8859-1\r\n"
+            "Content-Transfer-Encoding: quoted-printable\r\n"
+            "\r\n"
+            "Dear <NAME>,\r\n"
+            "..\r\n"
+            "..net is 100% fine\r\n"
+            "bye\r\n"
+            "--64fd12hzzZ146r703k319Ap\r\n"
+            "Content-Type: application/octet-stream; name=\"Four\"\r\n"
+            "Content-Transfer-Encoding: Base64\r\n"
+            "Content-Disposition: attachment; filename=\"Four\"\r\n"
+            "\r\n"
+            "AQIDBA==\r\n"
+            "\r\n"
+            "--64fd12hzzZ146r703k319Ap\r\n"
+            "Content-Type: application/octet-stream; name=\"" + emptyName + "\"\r\n"
+            "Content-Transfer-Encoding: Base64\r\n"
+            "Content-Disposition: attachment; filename=\"" + emptyName + "\"\r\n"
+            "\r\n"
+            "\r\n"
+            "\r\n--64fd12hzzZ146r703k319Ap--\r\n"
+            "\r\n.\r\n");
+  // The body buffer keeps the last body, as composed, until the next mail.
+  EXPECT_EQ(TSmtpSendMail::BodyBuffer(), "Dear <NAME>,\r\n.\r\n.net is 100% fine\r\nbye\r\n");
+}
+
+TEST(MessageText, WithoutHandlerPercentSignsStay) {
+  TSmtpSendMail mail(nullptr);
+  mail.MailFrom = "q@x.org";
+  mail.MailTo = "a@x.org";
+  mail.MailHeader() = {"Subject: %mailsubject%"};
+  mail.MailSubject = "%SUBJECT%";
+  mail.MailBody() = {".", "Dear %NAME%,"};
+  std::vector<std::string> script = {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n",
+                                     "354 go\r\n", "250 e\r\n", "221 bye\r\n"};
+  EXPECT_EQ(Send(mail, script), "Subject: %SUBJECT%\r\n\r\n..\r\nDear %NAME%,\r\n\r\n.\r\n");
+}
+
+TEST(MessageText, LongTextGoesOutWhole) {
+  TSmtpSendMail mail(nullptr);
+  mail.MailFrom = "q@x.org";
+  mail.MailTo = "a@x.org";
+  std::string subject(3000, 's');
+  std::string line(70000, 'b');
+  mail.MailHeader() = {"Subject: %SUBJECT%"};
+  mail.MailSubject = subject;
+  mail.MailBody() = {line, line};
+  std::vector<std::string> script = {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n",
+                                     "354 go\r\n", "250 e\r\n", "221 bye\r\n"};
+  EXPECT_EQ(Send(mail, script), "Subject: " + subject + "\r\n\r\n" + line + "\r\n" + line + "\r\n\r\n.\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// A scripted SMTP server for the tests: listens on a free loopback port,
+// accepts one connection, sends the greeting, then answers each command with
+// the next reply of its script and records every byte the client sent.
+//
+//   ScriptedPeer peer({"220 hi\r\n", "250 ok\r\n", ...});
+//   mail.RemotePort = std::to_string(peer.Port());
+//   mail.SendMail(5);
+//   EXPECT_EQ(peer.Received(), "HELO ...\r\n...");
+//
+// After a reply that starts with "354" the peer reads the message text up to
+// its end mark as one command; after a reply without its final CR LF the next
+// entry follows at once, since the client cannot answer it. Two replies are special: Close ends the
+// connection at once, Silent answers nothing and waits for the client to go.
+// When the script runs out the peer waits for the client to close.
+#pragma once
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mailtest {
+
+class ScriptedPeer {
+ public:
+  static inline const std::string Close = "<close>";
+  static inline const std::string Silent = "<silent>";
+
+  // delayMs: a pause before each reply, for tests of waiting.
+  explicit ScriptedPeer(std::vector<std::string> script, int delayMs = 0);
+  ~ScriptedPeer();
+
+  int Port() const { return port_; }
+  // Waits for the peer's end (the client closed, or 10 s passed) and answers
+  // every byte it received.
+  std::string Received();
+
+ private:
+  void Serve();
+  bool ReadCommand(int fd, bool messageText);
+
+  std::vector<std::string> script_;
+  int delayMs_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::string received_;
+  std::thread thread_;
+};
+
+// A loopback port that nothing listens on.
+int UnusedPort();
+
+}  // namespace mailtest

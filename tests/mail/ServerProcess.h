@@ -1,0 +1,32 @@
+// A helper server program for one test: started with a pipe on its standard
+// input and output, ready when it prints its "READY <port>" line, and ended
+// when the object goes (its standard input closes; it is killed if it lingers).
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace mailtest {
+
+class ServerProcess {
+ public:
+  // Starts the program; Port() is 0 when it did not report ready within 30 s.
+  explicit ServerProcess(const std::vector<std::string>& command);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int Port() const { return port_; }
+  // What the program printed before it was ready or gave up.
+  const std::string& Output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int port_ = 0;
+  std::string output_;
+};
+
+}  // namespace mailtest

@@ -1,0 +1,58 @@
+// Delivery to a real SMTP server (aiosmtpd) on a free loopback port: what it
+// received, and the attachments as Python's email package decodes them.
+#include <gtest/gtest.h>
+
+#include "ServerProcess.h"
+#include "mail/HSmtp.h"
+#include "tests/support/Process.h"
+
+using namespace pithorama;
+
+namespace {
+
+std::string BinaryFile() {
+  std::string data;
+  for (int i = 0; i < 3000; ++i) data += static_cast<char>((i * 7919 + i / 256) & 0xFF);
+  return data + "\r\n.\r\nQUIT\r\n" + std::string(3, '\0');
+}
+
+TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
+  testsupport::TempFolder folder;
+  mailtest::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
+  ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: " << server.Output();
+  std::string binary = BinaryFile();
+  testsupport::WriteWholeFile(folder.File("data.bin"), binary);
+  testsupport::WriteWholeFile(folder.File("four.txt"), "abcd");
+
+  TSmtpSendMail mail(nullptr);
+  mail.RemoteHost = "127.0.0.1";
+  mail.RemotePort = std::to_string(server.Port());
+  mail.MailFrom = "Quote Mailer <quotes@example.org>";
+  mail.MailTo = "Ann Lee <ann@example.org>, bob@example.org";
+  mail.MailCC = "carl@example.org;Dora <dora@example.org>";
+  mail.MailSubject = "Quote of the hit";
+  mail.MailBody() = {"First line", ".", ".net and . and ..", "Last line"};
+  mail.Attachments() = {"Data file <" + folder.File("data.bin") + ">", folder.File("four.txt")};
+  ASSERT_TRUE(mail.SendMail(20)) << mail.ReplyCode << " " << mail.ReplyText;
+
+  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.envelope")),
+            "MAIL FROM:quotes@example.org\n"
+            "RCPT TO:ann@example.org\nRCPT TO:bob@example.org\n"
+            "RCPT TO:carl@example.org\nRCPT TO:dora@example.org\n");
+  std::string message = testsupport::ReadWholeFile(folder.File("1.eml"));
+  EXPECT_TRUE(message.starts_with("From: Quote Mailer <quotes@example.org>\r\n"
+                                  "To: Ann Lee <ann@example.org>,<bob@example.org>\r\n"
+                                  "CC: <carl@example.org>,Dora <dora@example.org>\r\n"
+                                  "Subject: Quote of the hit \r\n"
+                                  "Mime-Version: 1.0\r\n"))
+      << message;
+  // The server undid the point doubling: the body arrives as written.
+  EXPECT_NE(message.find("\r\n\r\nFirst line\r\n.\r\n.net and . and ..\r\nLast line\r\n--64fd12hzzZ146r703k319Ap\r\n"),
+            std::string::npos)
+      << message;
+  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.names")), "Data file\n" + folder.File("four.txt") + "\n");
+  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.part0")), binary);
+  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.part1")), "abcd");
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// The SMTP dialogue against a scripted peer: the exact bytes the client sends
+// for each way a server may answer.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "ScriptedPeer.h"
+#include "mail/HSmtp.h"
+#include "platform/Errors.h"
+
+using namespace pithorama;
+using mailtest::ScriptedPeer;
+
+namespace {
+
+std::string HostName() {
+  char name[256];
+  gethostname(name, sizeof name);
+  name[255] = '\0';
+  return name;
+}
+
+// A mail with two To recipients, no CC and a one-line body.
+void FillMail(TSmtpSendMail& mail, int port) {
+  mail.RemoteHost = "127.0.0.1";
+  mail.RemotePort = std::to_string(port);
+  mail.MailFrom = "Quotes <quotes@example.org>";
+  mail.MailTo = "Ann Lee <ann@example.org>, bob@example.org";
+  mail.MailSubject = "Hi";
+  mail.MailBody() = {"Body"};
+}
+
+const std::string Message =
+    "From: Quotes <quotes@example.org>\r\n"
+    "To: Ann Lee <ann@example.org>,<bob@example.org>\r\n"
+    "Subject: Hi \r\n"
+    "Mime-Version: 1.0\r\n"
+    "Content-Type: text/plain; charset=iso-8859-1\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n"
+    "\r\n"
+    "Body\r\n"
+    "\r\n.\r\n";
+
+struct DialogueCase {
+  const char* name;
+  std::vector<std::string> script;  // the greeting, then one reply per command
+  bool result;
+  std::string sent;  // with $H for the host name
+};
+
+std::string WithHost(std::string text) {
+  for (size_t at; (at = text.find("$H")) != std::string::npos;) text.replace(at, 2, HostName());
+  return text;
+}
+
+const std::string Helo = "HELO $H\r\n";
+const std::string Envelope = "MAIL FROM:<quotes@example.org>\r\nRCPT TO:<ann@example.org>\r\n";
+const std::string SecondRcpt = "RCPT TO:<bob@example.org>\r\n";
+
+const DialogueCase DialogueCases[] = {
+    {"Accepted",
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n", "221 bye\r\n"},
+     true,
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+    {"HeloRejectedThenBareHelo",
+     {"220 hi\r\n", "501 no\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n",
+      "221 bye\r\n"},
+     true,
+     Helo + "HELO\r\n" + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+    {"BareHeloRejectedToo",
+     {"220 hi\r\n", "501 no\r\n", "502 no\r\n"},
+     false,
+     Helo + "HELO\r\n"},
+    {"Rcpt251Accepted",
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "251 fwd\r\n", "251 fwd\r\n", "354 go\r\n", "250 e\r\n", "221 bye\r\n"},
+     true,
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+    {"FirstRcptRefusedStopsBeforeSecond",
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550 no such user\r\n"},
+     false,
+     Helo + Envelope},
+    {"QuitNot221",
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n", "250 odd\r\n"},
+     false,
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+    {"MailFromRefused",
+     {"220 hi\r\n", "250 a\r\n", "553 bad sender\r\n"},
+     false,
+     Helo + "MAIL FROM:<quotes@example.org>\r\n"},
+    {"DataRefused",
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "451 later\r\n"},
+     false,
+     Helo + Envelope + SecondRcpt + "DATA\r\n"},
+    {"MessageRefused",
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "554 spam\r\n"},
+     false,
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message},
+    // Multi-line replies count as one reply each, wherever they are split.
+    {"MultiLineReplies",
+     {"220-first\r\n220-second\r\n220 third\r\n", "250-a\r\n250 b\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n",
+      "354 go\r\n", "250 e\r\n", "221-so\r\n221 long\r\n"},
+     true,
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+    {"PeerClosesAfterMailFrom",
+     {"220 hi\r\n", "250 a\r\n", ScriptedPeer::Close},
+     false,
+     Helo + "MAIL FROM:<quotes@example.org>\r\n"},
+    {"PeerClosesAtOnce", {ScriptedPeer::Close}, false, ""},
+    {"ReplyWithoutLineEndThenClose",
+     {"220 hi\r\n", "250 a\r\n", "250 b", ScriptedPeer::Close},
+     false,
+     Helo + "MAIL FROM:<quotes@example.org>\r\n"},
+};
+
+class SmtpDialogue : public ::testing::TestWithParam<DialogueCase> {};
+
+TEST_P(SmtpDialogue, SendsExactlyTheseBytes) {
+  const DialogueCase& c = GetParam();
+  ScriptedPeer peer(c.script);
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  EXPECT_EQ(mail.SendMail(5), c.result);
+  EXPECT_EQ(peer.Received(), WithHost(c.sent));
+  EXPECT_EQ(mail.SocketState(), SocketIdle);  // closed after success and failure alike
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SmtpDialogue, ::testing::ValuesIn(DialogueCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SmtpSendMail, CcRecipientsFollowToRecipients) {
+  ScriptedPeer peer({"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "250 e\r\n", "250 f\r\n",
+                     "354 go\r\n", "250 g\r\n", "221 bye\r\n"});
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  mail.MailCC = "carl@example.org; Dora <dora@example.org>";
+  EXPECT_TRUE(mail.SendMail(5));
+  std::string sent = peer.Received();
+  EXPECT_NE(sent.find(SecondRcpt + "RCPT TO:<carl@example.org>\r\nRCPT TO:<dora@example.org>\r\nDATA\r\n"),
+            std::string::npos)
+      << sent;
+  EXPECT_NE(sent.find("CC: <carl@example.org>,Dora <dora@example.org>\r\n"), std::string::npos) << sent;
+}
+
+TEST(SmtpSendMail, SilentServerFailsAtTheDeadline) {
+  ScriptedPeer peer({ScriptedPeer::Silent});
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  EXPECT_FALSE(mail.SendMail(1));
+  EXPECT_EQ(mail.ReplyCode, -1);
+  EXPECT_EQ(mail.ReplyText, "SendMessage timeout");
+}
+
+TEST(SmtpSendMail, RefusedConnectionFailsWithRefusedError) {
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, mailtest::UnusedPort());
+  std::vector<int> errors;
+  mail.OnError = [&](TObject*, int code, const std::string&) { errors.push_back(code); };
+  EXPECT_FALSE(mail.SendMail(30));  // ends when the refusal arrives, long before 30 s
+  EXPECT_EQ(errors, std::vector<int>{10061});
+  EXPECT_EQ(mail.SocketState(), SocketIdle);  // the next SendMail can connect again
+}
+
+TEST(SmtpSendMail, MissingAttachmentRaisesAndEndsTheMessageUnsent) {
+  ScriptedPeer peer({"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n"});
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  mail.Attachments() = {"/nonexistent/file.bin"};
+  try {
+    mail.SendMail(5);
+    FAIL() << "no error raised";
+  } catch (const EFOpenError& e) {
+    EXPECT_STREQ(e.what(), "Cannot open file /nonexistent/file.bin");
+  }
+  std::string sent = peer.Received();
+  EXPECT_TRUE(sent.ends_with("DATA\r\n")) << sent;  // no half message, no end mark
+  EXPECT_EQ(mail.SocketState(), SocketIdle);
+}
+
+TEST(SmtpSendMail, BadPortRaisesConvertError) {
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, 25);
+  mail.RemotePort = "twenty-five";
+  EXPECT_THROW(mail.SendMail(1), EConvertError);
+}
+
+// A server that pauses before every reply: the client waits in poll(), so
+// its thread uses next to no processor time meanwhile.
+TEST(SmtpSendMail, WaitingForSlowRepliesDoesNotSpin) {
+  ScriptedPeer peer({"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n",
+                     "221 bye\r\n"},
+                    150);
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  auto cpuSeconds = [] {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  };
+  double before = cpuSeconds();
+  EXPECT_TRUE(mail.SendMail(10));
+  // Eight replies of 150 ms: a busy wait would burn about 1.2 s of processor.
+  EXPECT_LT(cpuSeconds() - before, 0.4);
+}
+
+TEST(SmtpSendMail, SendMailOnAnotherThreadAnswersFalse) {
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, 25);
+  bool result = true;
+  std::thread([&] { result = mail.SendMail(5); }).join();
+  EXPECT_FALSE(result);
+}
+
+}  // namespace
