@@ -205,3 +205,45 @@ def curl(url, *args):
             text = f.read()
     status = int(text.split(" ", 2)[1]) if text else 0
     return status, text, result.stdout
+
+
+class SmtpSink:
+    """smtp_sink.py on a loopback port; messages() answers what it received."""
+
+    def __init__(self, port=None):
+        self.port = port or free_port()
+        self.folder = tempfile.mkdtemp(prefix="pithorama-smtp-")
+
+    def __enter__(self):
+        here = os.path.dirname(os.path.abspath(__file__))
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(here, "smtp_sink.py"), self.folder, str(self.port)],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("READY"):
+            raise RuntimeError("SMTP sink did not start: " + line + self.process.stderr.read())
+        return self
+
+    def __exit__(self, *exc):
+        os.killpg(self.process.pid, signal.SIGTERM)
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def messages(self):
+        """[(envelope dict, content bytes)] in the order received."""
+        import json
+        found = []
+        n = 1
+        while os.path.exists(os.path.join(self.folder, "%d.eml" % n)):
+            with open(os.path.join(self.folder, "%d.json" % n)) as f:
+                envelope = json.load(f)
+            with open(os.path.join(self.folder, "%d.eml" % n), "rb") as f:
+                found.append((envelope, f.read()))
+            n += 1
+        return found

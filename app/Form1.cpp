@@ -1,0 +1,84 @@
+#include "app/Form1.h"
+
+#include "app/BuildSettings.h"
+#include "platform/Paths.h"
+#include "store/QuoteDb.h"
+#include "store/logfile.h"
+
+namespace pithorama::app {
+
+namespace {
+
+constexpr int kQuoteAttempts = 19;
+constexpr int kMailTimeoutSeconds = 30;
+
+}  // namespace
+
+// The form's stored settings; components not named keep their defaults.
+TForm1::TForm1(TComponent* owner) : TForm(owner) {
+  SetName("Form1");
+  Caption = "Form1";
+  WindowState = TWindowState::wsMinimized;
+
+  GeneralHttpEngine1 = new TGeneralHttpEngine(this);
+  GeneralHttpEngine1->SetName("GeneralHttpEngine1");
+  GeneralHttpEngine1->SetAutoContentType("text/html");
+  GeneralHttpEngine1->CGIMode = TCGIMode::NormalMode;
+  GeneralHttpEngine1->CgiAutoTerminate = true;
+  GeneralHttpEngine1->SetNoCache(true);
+  GeneralHttpEngine1->SetOnExecRequest(
+      [this](TObject* Sender) { GeneralHttpEngine1ExecRequest(Sender); });
+
+  HttpFileFilter1 = new THttpFileFilter(this);
+  HttpFileFilter1->SetName("HttpFileFilter1");
+
+  Mail1 = new TSmtpSendMail(this);
+  Mail1->SetName("Mail1");
+  Mail1->RemoteHost = DefaultSmtpHost;
+  Mail1->RemotePort = DefaultSmtpPort;
+  Mail1->SetMailHeader({
+      "From: %MAILFROM%",
+      "To: %MAILTO%",
+      "CC: %MAILCC%",
+      "Subject: %SUBJECT% ",
+      "Mime-Version: 1.0",
+      "Content-Type: text/plain; charset=iso-8859-1",
+      "Content-Transfer-Encoding: quoted-printable",
+  });
+}
+
+void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
+  const std::string dataFolder = AddTrailingBackslash(ExtractFilePath(Application->ExeName()));
+  QuoteDir = dataFolder;
+  LogDir = dataFolder;
+
+  // A pick that fails on a broken or missing quote file counts as an empty
+  // one: the visitor still gets the mail, the page and the log line.
+  TStringList QuoteList;
+  for (int attempt = 0; attempt < kQuoteAttempts && QuoteList.empty(); ++attempt) {
+    try {
+      GetRandomQuote(QuoteList);
+    } catch (const Exception&) {
+      QuoteList.clear();
+    }
+  }
+
+  Mail1->MailFrom = MailFromAddress;
+  Mail1->MailTo = MailToAddress;
+  Mail1->MailSubject = "Pithorama";
+  TStringList& body = Mail1->MailBody();
+  body.push_back("And the Sagetron Spake:");
+  body.push_back("");
+  body.insert(body.end(), QuoteList.begin(), QuoteList.end());
+  body.push_back("");
+  body.push_back("               Love --Fenwick");
+  Mail1->SendMail(kMailTimeoutSeconds);
+
+  HttpFileFilter1->FileName = AddTrailingBackslash(QuoteDir.Get()) + "thankyou.html";
+  HttpFileFilter1->SendFile();
+
+  AppendLogLine(EngineGetRemoteAddr() + " | " + EngineGetReferer() + " | " +
+                EngineGetRemoteIdent() + " | " + EngineGetRemoteHost());
+}
+
+}  // namespace pithorama::app

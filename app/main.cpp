@@ -1,0 +1,29 @@
+// pithorama: a CGI program that mails a random quote for every hit.
+#include "app/Form1.h"
+#include "gateways/CgiSEng.h"
+#include "platform/Environment.h"
+#include "platform/Module.h"
+#include "store/QuoteDb.h"
+#include "store/logfile.h"
+
+using namespace pithorama;
+
+int main(int argc, char** argv) {
+  SetCommandLine(argc, argv);
+  // The module start list, in order: the engine and the quote store seed the
+  // random generator, then the CGI gateway wraps standard input and output.
+  StartModules({
+      {"HttpEng", HttpEngStart, HttpEngEnd},
+      QuoteDbModule,
+      LogFileModule,
+      {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+  });
+  InitApplication();
+  Application->Initialize();
+  app::TForm1* Form1 = nullptr;
+  // Under CGI the request is served, and the program ends, while the form loads.
+  Application->CreateForm(Form1);
+  Application->Run();
+  RunModuleEndSteps();
+  return 0;
+}

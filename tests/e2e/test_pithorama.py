@@ -1,0 +1,131 @@
+"""pithorama answers real hits through a real web server and mails its quote
+through a real SMTP server."""
+
+import concurrent.futures
+import os
+import re
+import unittest
+
+from servers import Lighttpd, SmtpSink, curl
+
+BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
+PROGRAM = os.path.join(BIN, "pithorama_e2e")
+SMTP_PORT = int(os.environ.get("PITHORAMA_E2E_SMTP_PORT", "0"))
+DATA = os.path.join(os.path.dirname(__file__), "../../app/data")
+MAIL_TO = os.environ.get("PITHORAMA_E2E_MAIL_TO", "quotes@example.org")
+
+
+def read(path, mode="r"):
+    """Reads a file whole, keeping its CR LF line ends."""
+    with open(path, mode, **({} if "b" in mode else {"newline": ""})) as f:
+        return f.read()
+
+
+def quote_lines_of(content):
+    """The quote lines of the mail body: between the empty line after the
+    greeting and the empty line before the signature."""
+    body = content.split(b"\r\n\r\n", 1)[1]
+    lines = body.split(b"\r\n")
+    assert lines[0] == b"And the Sagetron Spake:", lines
+    assert lines[1] == b""
+    end = lines.index(b"               Love --Fenwick")
+    assert lines[end - 1] == b""
+    return lines[2:end - 1]
+
+
+class PithoramaSite(unittest.TestCase):
+    def setUp(self):
+        self.server = Lighttpd()
+        self.server.install(PROGRAM, "pithorama", extra_files=[
+            os.path.join(DATA, "thankyou.html"), os.path.join(DATA, "QUOTES.DTA")])
+        self.server.__enter__()
+        self.cgi = self.server.cgi_bin
+        self.url = self.server.url("/cgi-bin/pithorama")
+
+    def tearDown(self):
+        self.server.__exit__(None, None, None)
+
+    def hit(self, referer="http://127.0.0.1/form.html"):
+        return curl(self.url, "-H", "Referer: " + referer)
+
+    def log_lines(self):
+        path = os.path.join(self.cgi, "quote.log")
+        return read(path, "rb").split(b"\r\n")[:-1] if os.path.exists(path) else []
+
+    def test_hit_mails_a_quote_answers_the_page_and_logs(self):
+        with SmtpSink(SMTP_PORT) as smtp:
+            status, headers, body = self.hit()
+            messages = smtp.messages()
+        self.assertEqual(status, 200, headers + self.server.error_log())
+        self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
+        self.assertIn("pragma: no-cache", headers.lower())
+        self.assertIn("cache-control: no-cache", headers.lower())
+        self.assertRegex(headers, r"Expires: [A-Z][a-z]{2},  \d\d [A-Z][a-z]{2} \d{4} ")
+
+        self.assertEqual(len(messages), 1)
+        envelope, content = messages[0]
+        self.assertEqual(envelope["rcpt_tos"], [MAIL_TO])
+        header = content.split(b"\r\n\r\n", 1)[0].decode()
+        self.assertIn("\r\nSubject: Pithorama \r\n", "\r\n" + header + "\r\n")
+        self.assertNotIn("CC:", header)
+        quote = quote_lines_of(content)
+        self.assertTrue(quote, content)
+        known = read(os.path.join(DATA, "QUOTES.DTA"), "rb")
+        for line in quote:
+            self.assertIn(line, known)
+
+        self.assertEqual(self.log_lines(), [b"127.0.0.1 | http://127.0.0.1/form.html |  | "])
+
+    def test_no_quote_files(self):
+        os.remove(os.path.join(self.cgi, "QUOTES.DTA"))
+        with SmtpSink(SMTP_PORT) as smtp:
+            status, _, body = self.hit()
+            messages = smtp.messages()
+        self.assertEqual(status, 200)
+        self.assertIn(b"<html", body.lower())
+        self.assertEqual(len(messages), 1)
+        self.assertEqual(quote_lines_of(messages[0][1]), [])
+        self.assertEqual(len(self.log_lines()), 1)
+
+    def test_no_mail_server(self):
+        status, _, body = self.hit()  # nothing listens on the relay's port
+        self.assertEqual(status, 200)
+        self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
+        self.assertEqual(len(self.log_lines()), 1)
+
+    def test_page_missing(self):
+        os.remove(os.path.join(self.cgi, "thankyou.html"))
+        os.mkdir(os.path.join(self.cgi, "Log"))
+        with SmtpSink(SMTP_PORT) as smtp:
+            status, _, body = self.hit()
+            messages = smtp.messages()
+        # The program answered nothing at all, so the server reports a failure.
+        self.assertEqual(status, 500)
+        self.assertNotIn(b"Thank", body)
+        self.assertEqual(len(messages), 1)  # the mail went out before the page
+        self.assertEqual(self.log_lines(), [])
+        error_log = read(os.path.join(self.cgi, "Log", "pithorama.Log"))
+        self.assertRegex(error_log, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,  \d{1,3} : Unhandled exception : "
+                         r"HttpFileFilter1 : Can not find file named .*/thankyou\.html\r\n$")
+
+    def test_burst_of_parallel_hits(self):
+        hits = 24
+        with SmtpSink(SMTP_PORT) as smtp:
+            with concurrent.futures.ThreadPoolExecutor(8) as pool:
+                results = list(pool.map(lambda i: self.hit("http://r/%d" % i),
+                                        range(hits)))
+            messages = smtp.messages()
+        page = read(os.path.join(DATA, "thankyou.html"), "rb")
+        for status, _, body in results:
+            self.assertEqual(status, 200)
+            self.assertEqual(body, page)
+        self.assertEqual(len(messages), hits)
+        lines = self.log_lines()
+        self.assertEqual(len(lines), hits)
+        referers = sorted(int(re.match(rb"127\.0\.0\.1 \| http://r/(\d+) \|  \| $", line).group(1))
+                          for line in lines)
+        self.assertEqual(referers, list(range(hits)))
+
+
+if __name__ == "__main__":
+    unittest.main()
