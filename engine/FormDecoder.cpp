@@ -1,9 +1,32 @@
 #include "engine/FormDecoder.h"
 
-namespace pithorama {
+#include "engine/HttpEng.h"
+#include "engine/MultipartStream.h"
+#include "platform/Module.h"
 
-// GAP: multipart bodies are not decoded yet; such a post reaches the handler
-// with no fields. The streaming decoder replaces this.
-void DecodeMultipart(THttpEngine&, std::string&) {}
+namespace pithorama {
+namespace {
+
+// The body as the gateway delivers it.
+class TEngineSource : public TByteSource {
+ public:
+  explicit TEngineSource(THttpEngine& engine) : engine_(engine) {}
+  int64_t Read(void* buffer, size_t count) override { return engine_.ReadBuffer(buffer, count); }
+
+ private:
+  THttpEngine& engine_;
+};
+
+}  // namespace
+
+void DecodeMultipart(THttpEngine& engine, std::string& result) {
+  std::unique_ptr<TStringList>& tempFiles = RequestState().TempFiles;
+  if (!tempFiles) tempFiles = std::make_unique<TStringList>();
+  TEngineSource source(engine);
+  TMultipartOptions options;
+  options.TempDir = engine.TempDir;
+  options.ProgramFile = ModuleFileName();
+  DecodeMultipartStream(source, engine.GetContentLength(), options, *tempFiles, result);
+}
 
 }  // namespace pithorama
