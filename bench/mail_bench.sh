@@ -23,7 +23,7 @@ trap cleanup EXIT
 
 # smtp-sink on a free loopback port; ready when a connect succeeds.
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-/usr/sbin/smtp-sink -u "${SINK_USER:-postfix}" -c "127.0.0.1:$port" 256 &
+/usr/sbin/smtp-sink -u "${SINK_USER:-postfix}" "127.0.0.1:$port" 256 >/dev/null &
 sink_pid=$!
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
