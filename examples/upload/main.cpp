@@ -1,0 +1,25 @@
+// The upload program: a form with text fields and two file inputs; a posted
+// form is answered with every field and, for each uploaded file, its size and
+// SHA-256.
+#include "examples/upload/UploadForm.h"
+#include "gateways/CgiSEng.h"
+#include "platform/Environment.h"
+#include "platform/Module.h"
+
+using namespace pithorama;
+
+int main(int argc, char** argv) {
+  SetCommandLine(argc, argv);
+  StartModules({
+      {"HttpEng", HttpEngStart, HttpEngEnd},
+      {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+  });
+  InitApplication();
+  Application->Initialize();
+  upload::TUploadForm* UploadForm = nullptr;
+  // Under CGI the request is served, and the program ends, while the form loads.
+  Application->CreateForm(UploadForm);
+  Application->Run();
+  RunModuleEndSteps();
+  return 0;
+}
