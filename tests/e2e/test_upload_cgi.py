@@ -1,0 +1,159 @@
+"""The upload example behind real web servers: files posted with curl and
+from headless Chromium arrive whole (size and SHA-256 match), fields keep
+their values, and no temporary upload file outlives its request."""
+
+import hashlib
+import html
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from servers import WEB_SERVERS, curl
+
+BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
+UPLOAD = os.path.join(BIN, "upload")
+BROWSER_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "browser")
+CHROMIUM = "/usr/bin/chromium"
+
+FIELD_ROW = re.compile(r'<tr class="field"><th>(.*?)</th><td>(.*?)</td></tr>', re.S)
+FILE_ROW = re.compile(r'<tr class="file"><th>(.*?)</th><td class="name">(.*?)</td>'
+                      r'<td class="size">(-?\d+)</td><td class="sha256">([0-9a-f]*)</td></tr>')
+
+
+def parse_answer(page):
+    """(fields as (name, value) pairs, files as (field, sent name, size, sha256))."""
+    fields = [(html.unescape(n), html.unescape(v)) for n, v in FIELD_ROW.findall(page)]
+    files = [(html.unescape(f), html.unescape(n), int(s), h) for f, n, s, h in FILE_ROW.findall(page)]
+    return fields, files
+
+
+def digest(path):
+    sha = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            sha.update(block)
+    return os.path.getsize(path), sha.hexdigest()
+
+
+class UploadThroughServer:
+    server_name = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.files = tempfile.mkdtemp(prefix="pithorama-upload-files-")
+        cls.server = WEB_SERVERS[cls.server_name]()
+        cls.server.install(UPLOAD)
+        cls.server.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
+        shutil.rmtree(cls.files, ignore_errors=True)
+
+    def make_file(self, name, data):
+        path = os.path.join(self.files, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def post(self, *curl_args):
+        # No "Expect: 100-continue": the answer's first status line is the real one.
+        status, headers, body = curl(self.server.url("/cgi-bin/upload"), "--max-time", "300",
+                                     "-H", "Expect:", *curl_args)
+        self.assertEqual(status, 200, headers + self.server.error_log())
+        self.assertNoTemporaryFiles()
+        return parse_answer(body.decode("latin-1"))
+
+    def assertNoTemporaryFiles(self):
+        folder = os.path.join(self.server.cgi_bin, "tmp")
+        left = os.listdir(folder) if os.path.isdir(folder) else []
+        self.assertEqual(left, [], "upload files left behind")
+
+    def assertFilesArrived(self, files, sent):
+        """sent: (field, path, name as sent) in body order."""
+        expected = [(field, name) + digest(path) for field, path, name in sent]
+        self.assertEqual(sorted(files), sorted(expected))
+
+    def test_get_shows_the_form(self):
+        status, _, body = curl(self.server.url("/cgi-bin/upload"))
+        self.assertEqual(status, 200)
+        page = body.decode("latin-1")
+        self.assertIn('enctype="multipart/form-data"', page)
+        self.assertEqual(page.count('type="file"'), 2)
+
+    def test_several_files_fields_and_repeats(self):
+        # Data that holds line ends and boundary-like dashes, an empty file,
+        # a file larger than the decoder's ring.
+        tricky = self.make_file("tricky.bin", b"\r\n--\r\n--x\n" * 5000 + os.urandom(3000))
+        empty = self.make_file("empty.txt", b"")
+        medium = self.make_file("medium.dat", os.urandom(200_000))
+        small = self.make_file("small.txt", b"hello\r\n")
+        fields, files = self.post(
+            "--form-string", "title=a&b=c", "--form-string", "title=x=y",
+            "--form-string", "comment=line one\r\nline two",
+            "-F", f"file1=@{tricky}", "-F", f"file2=@{empty}",
+            "-F", f"more=@{medium}", "-F", f"more=@{small};type=text/plain")
+        values = dict(fields)
+        self.assertEqual(values["title"], "a&b=c\r\nx=y")
+        self.assertEqual(values["comment"], "line one\r\nline two")
+        self.assertEqual(values["file2"], "empty.txt")
+        self.assertEqual(values["more"], "medium.dat\r\nsmall.txt")
+        self.assertIn("text/plain", values["more_CONTENT_TYPE"])
+        self.assertFilesArrived(files, [("file1", tricky, "tricky.bin"),
+                                        ("file2", empty, "empty.txt"),
+                                        ("more", medium, "medium.dat"),
+                                        ("more", small, "small.txt")])
+
+    def test_hundred_megabytes(self):
+        big = os.path.join(self.files, "big.bin")
+        with open(big, "wb") as f:
+            for _ in range(100):
+                f.write(os.urandom(1 << 20))
+        try:
+            fields, files = self.post("--form-string", "note=big one", "-F", f"file1=@{big}")
+            self.assertIn(("note", "big one"), fields)
+            self.assertFilesArrived(files, [("file1", big, "big.bin")])
+        finally:
+            os.remove(big)
+
+    def test_client_path_in_file_name(self):
+        data = self.make_file("p.gif", b"GIF89a" + os.urandom(100))
+        _, files = self.post("-F", f"file1=@{data};filename=C:\\Users\\me\\p.gif")
+        self.assertFilesArrived(files, [("file1", data, "C:\\Users\\me\\p.gif")])
+
+
+class UploadLighttpd(UploadThroughServer, unittest.TestCase):
+    server_name = "lighttpd"
+
+    def test_browser_posts_the_form(self):
+        if not os.path.exists(CHROMIUM):
+            self.skipTest("chromium is not installed (apt-get install chromium)")
+        if not os.path.isdir(os.path.join(BROWSER_DIR, "node_modules", "playwright-core")):
+            self.skipTest("playwright-core is not installed (npm install in tests/e2e/browser)")
+        first = self.make_file("photo.jpg", os.urandom(300_000))
+        second = self.make_file("notes & more.txt", b"a=1&b=2\r\n" * 100)
+        result = subprocess.run(
+            ["node", os.path.join(BROWSER_DIR, "upload_form.mjs"),
+             self.server.url("/cgi-bin/upload"), "caf\u00e9 & co", "x=1&y=2", first, second],
+            capture_output=True, timeout=180)
+        self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+        self.assertNoTemporaryFiles()
+        fields, files = parse_answer(result.stdout.decode("utf-8"))
+        values = dict(fields)
+        # The page declares no charset: the browser sends the title as UTF-8
+        # or as a numeric character reference, and both come back as sent.
+        self.assertIn(values["title"], ("caf\u00e9 & co", "caf&#233; & co"))
+        self.assertEqual(values["comment"], "x=1&y=2")
+        self.assertFilesArrived(files, [("file1", first, "photo.jpg"),
+                                        ("file2", second, "notes & more.txt")])
+
+
+class UploadApache(UploadThroughServer, unittest.TestCase):
+    server_name = "apache"
+
+
+if __name__ == "__main__":
+    unittest.main()
