@@ -5,8 +5,6 @@
 
 namespace pithorama {
 
-// Days from 0001-01-01 (proleptic Gregorian) to 1899-12-30.
-static constexpr int64_t kEpochOffset = 693594;
 
 static int64_t DaysFromCivil(int64_t y, int m, int d) {
   y -= m <= 2;
