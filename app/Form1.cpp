@@ -36,15 +36,8 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   Mail1->SetName("Mail1");
   Mail1->RemoteHost = DefaultSmtpHost;
   Mail1->RemotePort = DefaultSmtpPort;
-  Mail1->SetMailHeader({
-      "From: %MAILFROM%",
-      "To: %MAILTO%",
-      "CC: %MAILCC%",
-      "Subject: %SUBJECT% ",
-      "Mime-Version: 1.0",
-      "Content-Type: text/plain; charset=iso-8859-1",
-      "Content-Transfer-Encoding: quoted-printable",
-  });
+  // MailHeader stays at the sender's own seven template lines (From, To, CC,
+  // "Subject: %SUBJECT% " with its trailing blank, and the MIME lines).
 }
 
 void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
