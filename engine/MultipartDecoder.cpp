@@ -60,13 +60,13 @@ class TMultipartDecoder {
   TStringList& tempFiles_;
   std::string& result_;
 
-  std::string boundary_;       // the body's first line, without its line end
+  std::string boundary_;  // the body's first line, without its line end
   int64_t keptBack_ = kKeptBack;
-  int64_t scan_ = 0;           // offset from the ring's Start of the next byte to scan
+  int64_t scan_ = 0;  // offset from the ring's Start of the next byte to scan
   int boundariesSeen_ = 0;
 
   TPartHeader part_;
-  std::string value_;          // a text field's bytes that left the ring before its end
+  std::string value_;  // a text field's bytes that left the ring before its end
   std::string uploadPath_;
   TFile upload_;
 };
@@ -234,8 +234,8 @@ bool TMultipartDecoder::ReadPartHeaders() {
     if (ring_.Available() < 3) ring_.Fill(true);
     const int64_t available = ring_.Available();
     if (available == 0) return false;
-    if (ring_.At(0) == '\n' && ((available > 1 && ring_.At(1) == '\n') ||
-                                (available > 2 && ring_.At(2) == '\n')))
+    if (ring_.At(0) == '\n' &&
+        ((available > 1 && ring_.At(1) == '\n') || (available > 2 && ring_.At(2) == '\n')))
       return true;
     ring_.Consume(1);
     if (!ReadHeaderLine(line)) return false;

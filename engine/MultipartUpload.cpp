@@ -17,8 +17,7 @@ std::string CreateUploadFile(const TMultipartOptions& options, std::string_view 
   for (int draw = 0; draw < kUploadNameDraws; ++draw) {
     const std::string name = std::to_string(Random(9'000'000)) + baseName;
     path = BuildFileName(options.ProgramFile, options.TempDir, false, name, false, "tmp");
-    if (file.Open(path, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateNew))
-      return path;
+    if (file.Open(path, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateNew)) return path;
     error = file.LastError();
     if (error != EEXIST) break;
   }

@@ -25,8 +25,9 @@ using namespace pithorama;
 
 const std::string& Folder() {
   static const std::string folder = [] {
-    auto path = std::filesystem::temp_directory_path() /
-                ("multipart_fuzz_" + std::to_string(std::rand()) + std::to_string(std::time(nullptr)));
+    auto path =
+        std::filesystem::temp_directory_path() /
+        ("multipart_fuzz_" + std::to_string(std::rand()) + std::to_string(std::time(nullptr)));
     std::filesystem::create_directories(path);
     return path.string();
   }();
@@ -75,8 +76,7 @@ Outcome Run(TByteSource& source, int64_t length) {
   DecodeMultipartStream(source, length, options, tempFiles, outcome.fields);
   for (const std::string& name : tempFiles) {
     TFile file;
-    if (!file.Open(name, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
-      abort();
+    if (!file.Open(name, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting)) abort();
     std::string content(static_cast<size_t>(file.Size()), '\0');
     if (file.Read(content.data(), content.size()) != static_cast<int64_t>(content.size())) abort();
     outcome.contents.push_back(std::move(content));

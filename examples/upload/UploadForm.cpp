@@ -24,11 +24,20 @@ std::string HtmlEscape(std::string_view text) {
   result.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '&': result += "&amp;"; break;
-      case '"': result += "&quot;"; break;
-      default: result += c;
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '&':
+        result += "&amp;";
+        break;
+      case '"':
+        result += "&quot;";
+        break;
+      default:
+        result += c;
     }
   }
   return result;
@@ -82,8 +91,9 @@ std::string FormPage(const std::string& action) {
 // One row per field name as the request lists it, then one row per upload:
 // field, name as sent, size in bytes, SHA-256.
 std::string AnswerPage(TGeneralHttpEngine& web) {
-  std::string page = "<html><head><title>Uploaded</title></head><body>\r\n<h1>Fields</h1>\r\n"
-                     "<table>\r\n";
+  std::string page =
+      "<html><head><title>Uploaded</title></head><body>\r\n<h1>Fields</h1>\r\n"
+      "<table>\r\n";
   std::set<std::string> uploadFields;
   for (const std::string& name : web.GetFieldNames()) {
     page += "<tr class=\"field\"><th>" + HtmlEscape(name) + "</th><td>" +

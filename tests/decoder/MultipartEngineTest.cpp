@@ -43,17 +43,17 @@ class BodyEngine : public pithorama::THttpEngine {
 
 struct RequestCase {
   const char* title;
-  int64_t lengthOffset;   // added to the body's length in CONTENT LENGTH
-  size_t failAt;          // where the source fails
+  int64_t lengthOffset;  // added to the body's length in CONTENT LENGTH
+  size_t failAt;         // where the source fails
   bool fieldsExpected;
 };
 
 TEST(MultipartEngine, UploadsGoneAfterRequest) {
   const std::string data = Bytes(50'000, 11);
-  const std::string body =
-      Body("zz9PLURALzAlpha", {{FieldHeader("a"), "x=1&y"}, {FileHeader("f", "one.bin"), data},
-                                {FileHeader("g", "two.txt", "text/plain"), ""},
-                                {FieldHeader("a"), "again"}});
+  const std::string body = Body("zz9PLURALzAlpha", {{FieldHeader("a"), "x=1&y"},
+                                                    {FileHeader("f", "one.bin"), data},
+                                                    {FileHeader("g", "two.txt", "text/plain"), ""},
+                                                    {FieldHeader("a"), "again"}});
   const RequestCase cases[] = {
       {"whole body", 0, SIZE_MAX, true},
       {"length larger than the body", 10, SIZE_MAX, false},
@@ -87,8 +87,8 @@ TEST(MultipartEngine, UploadsGoneAfterRequest) {
       EXPECT_EQ(testsupport::ReadWholeFile(fileG), "");
       EXPECT_EQ(Sorted(*tempFiles), Sorted({fileF, fileG}));
       EXPECT_EQ(engine.GetFieldNames(),
-                (pithorama::TStringList{"a", "f_CONTENT_TYPE", "f", "f_FILENAME",
-                                        "g_CONTENT_TYPE", "g", "g_FILENAME", "a"}));
+                (pithorama::TStringList{"a", "f_CONTENT_TYPE", "f", "f_FILENAME", "g_CONTENT_TYPE",
+                                        "g", "g_FILENAME", "a"}));
     };
     engine.RunRequest();
     EXPECT_TRUE(handled);

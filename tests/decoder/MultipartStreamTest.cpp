@@ -28,9 +28,10 @@ void DeleteAll(const Decoded& decoded) {
 // Every read size from one byte up splits the boundary lines at every place.
 TEST(MultipartStream, EveryReadSize) {
   const std::string data = Bytes(70'000, 3);
-  const std::string body =
-      Body(kB, {{FieldHeader("a"), "first"}, {FileHeader("f", "d.bin"), data},
-                {FieldHeader("b"), std::string(500, 'v')}, {FileHeader("g", "e.txt"), "end"}});
+  const std::string body = Body(kB, {{FieldHeader("a"), "first"},
+                                     {FileHeader("f", "d.bin"), data},
+                                     {FieldHeader("b"), std::string(500, 'v')},
+                                     {FileHeader("g", "e.txt"), "end"}});
   testsupport::TempFolder temp;
   PieceSource whole(body);
   const Decoded reference = DecodeSeeded(whole, static_cast<int64_t>(body.size()), temp.Path());
@@ -62,9 +63,9 @@ struct Cut {
 };
 
 TEST(MultipartStream, CutAnywhere) {
-  const std::string body =
-      Body(kB, {{FieldHeader("a"), "x&y"}, {FileHeader("f", "p.txt", "text/plain"), "file data"},
-                {FieldHeader("b"), "z"}});
+  const std::string body = Body(kB, {{FieldHeader("a"), "x&y"},
+                                     {FileHeader("f", "p.txt", "text/plain"), "file data"},
+                                     {FieldHeader("b"), "z"}});
   const Cut cuts[] = {{"body ends early", true, 0},
                       {"source answers 0 while bytes are due", false, 0},
                       {"source fails", false, -1}};

@@ -102,8 +102,8 @@ TEST(MultipartUpload, TempDirRelativeToProgram) {
     std::string fields;
     const std::string body = OneUpload("p.gif");
     PieceSource source(body);
-    pithorama::DecodeMultipartStream(source, static_cast<int64_t>(body.size()), options,
-                                     tempFiles, fields);
+    pithorama::DecodeMultipartStream(source, static_cast<int64_t>(body.size()), options, tempFiles,
+                                     fields);
     ASSERT_EQ(tempFiles.size(), 1u);
     const std::string folder = dir.empty() ? program.Path() : program.File(dir);
     EXPECT_EQ(fs::path(tempFiles[0]).parent_path(), fs::path(folder));
@@ -118,8 +118,8 @@ TEST(MultipartUpload, MissingFolderRaises) {
   PieceSource source(body);
   pithorama::TMultipartOptions options;
   options.TempDir = temp.File("missing");
-  EXPECT_THROW(pithorama::DecodeMultipartStream(source, static_cast<int64_t>(body.size()),
-                                                options, tempFiles, fields),
+  EXPECT_THROW(pithorama::DecodeMultipartStream(source, static_cast<int64_t>(body.size()), options,
+                                                tempFiles, fields),
                pithorama::EFOpenError);
   EXPECT_TRUE(tempFiles.empty());
 }
