@@ -2,7 +2,8 @@
 # Quote pick and index build on a large QUOTES.DTA made from the fortune files
 # that Debian's fortune packages ship, side by side with strfile and fortune on
 # the same quotes, against the floor of a minimal C program printing a fixed
-# text. Prints hyperfine's tables and the ratios.
+# text. Prints hyperfine's tables and the ratios of the medians (a shared
+# machine's outliers pull the means about).
 #
 #   bench/quote_bench.sh        (needs: fortune-mod, fortunes, hyperfine, python3; strace optional)
 set -euo pipefail
@@ -46,13 +47,13 @@ import json, sys
 pick = json.load(open(sys.argv[1]))["results"]
 build = json.load(open(sys.argv[2]))["results"]
 size = int(sys.argv[3])
-floor = pick[0]["mean"]
+floor = pick[0]["median"]
 names = ["minimal C", "quote (one QUOTES.DTA)", "fortune (same quotes, one file)", "fortune (all Debian files)"]
 print("\npicks per second, whole process, and cost against the minimal C program:")
 for name, r in zip(names, pick):
-    print("  %-34s %8.0f/s  %5.2fx" % (name, 1 / r["mean"], r["mean"] / floor))
-print("  quote / fortune on the same quotes: %.2fx" % (pick[1]["mean"] / pick[2]["mean"]))
-ours, theirs = build[0]["mean"], build[1]["mean"]
+    print("  %-34s %8.0f/s  %5.2fx" % (name, 1 / r["median"], r["median"] / floor))
+print("  quote / fortune on the same quotes: %.2fx" % (pick[1]["median"] / pick[2]["median"]))
+ours, theirs = build[0]["median"], build[1]["median"]
 print("\nindex build, whole process (%d bytes of quotes):" % size)
 print("  quote (build + one pick) %7.2f ms  %6.0f MB/s" % (ours * 1e3, size / ours / 1e6))
 print("  strfile                  %7.2f ms  %6.0f MB/s" % (theirs * 1e3, size / theirs / 1e6))

@@ -1,9 +1,8 @@
 // Streaming a template file through the filter.
-#include "engine/HttpFilter.h"
-
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/HttpFilter.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Module.h"

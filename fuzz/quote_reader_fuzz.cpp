@@ -28,7 +28,8 @@ const std::string& Folder() {
 
 void Save(const std::string& name, std::string_view bytes) {
   TFile file;
-  if (!file.Open(Folder() + name, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateAlways) ||
+  if (!file.Open(Folder() + name, FileAccess::Write, FileShare::DenyNone,
+                 FileCreate::CreateAlways) ||
       !file.Write(bytes))
     std::abort();
 }

@@ -26,10 +26,12 @@ class TFuzzEngine : public THttpEngine {
   void ExecRequest() override {}
   void Write(std::string_view text) override { answer.append(text); }
   std::string GetVariable(std::string_view name) override {
-    return !name.empty() && name[0] == 'V' ? std::string(name.substr(1)) : std::string(NotAvailable);
+    return !name.empty() && name[0] == 'V' ? std::string(name.substr(1))
+                                           : std::string(NotAvailable);
   }
   std::string GetField(std::string_view name, std::string_view defaultValue) override {
-    return !name.empty() && name[0] == 'F' ? std::string(name.substr(1)) : std::string(defaultValue);
+    return !name.empty() && name[0] == 'F' ? std::string(name.substr(1))
+                                           : std::string(defaultValue);
   }
   TStringList GetFieldNames() override { return {}; }
   bool IsActiveGateway() override { return true; }
@@ -72,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (throughFile) {
     TFile file;
-    if (!file.Open(TemplatePath(), FileAccess::Write, FileShare::DenyNone, FileCreate::CreateAlways) ||
+    if (!file.Open(TemplatePath(), FileAccess::Write, FileShare::DenyNone,
+                   FileCreate::CreateAlways) ||
         !file.Write(text))
       std::abort();
     file.Close();

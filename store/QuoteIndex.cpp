@@ -57,11 +57,13 @@ void WriteRecords(TFile& data, const std::string& dataPath, TFile& index,
   int64_t blockStart = 0;
   for (;;) {
     int64_t n = data.Read(block, BlockSize);
-    if (n < 0) throw EInOutError(dataPath + ": " + SystemErrorText(data.LastError()), data.LastError());
+    if (n < 0)
+      throw EInOutError(dataPath + ": " + SystemErrorText(data.LastError()), data.LastError());
     if (n == 0) break;
     records.clear();
     for (int64_t i = 0; i < n; ++i) {
-      if (block[i] == QuoteDelimiter && blockStart + i <= INT32_MAX) AppendRecord(records, blockStart + i);
+      if (block[i] == QuoteDelimiter && blockStart + i <= INT32_MAX)
+        AppendRecord(records, blockStart + i);
     }
     if (!records.empty() && !index.Write(records.data(), records.size()))
       throw EInOutError(indexPath + ": " + SystemErrorText(index.LastError()), index.LastError());

@@ -31,7 +31,8 @@ bool AppendLogLine(std::string_view line) {
   if (!log.OpenAppend(path)) return false;
   bool written = false;
   for (int attempt = 0; attempt < WriteAttempts && !written; ++attempt) written = log.Write(record);
-  if (!log.Close()) throw EInOutError(path + ": " + SystemErrorText(log.LastError()), log.LastError());
+  if (!log.Close())
+    throw EInOutError(path + ": " + SystemErrorText(log.LastError()), log.LastError());
   return written;
 }
 

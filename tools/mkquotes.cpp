@@ -22,7 +22,8 @@ namespace {
 
 bool ReadAll(const std::string& path, std::string& text) {
   TFile file;
-  if (!file.Open(path, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting)) return false;
+  if (!file.Open(path, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
+    return false;
   char block[65536];
   for (int64_t n; (n = file.Read(block, sizeof block)) != 0;) {
     if (n < 0) return false;
@@ -82,9 +83,11 @@ int main(int argc, char** argv) {
   }
   DeleteFile(ExtractFilePath(output) + QuoteIndexName);
   std::fprintf(stderr, "mkquotes: %zu quotes written to %s", all.quotes, output.c_str());
-  if (all.skippedQuotes > 0) std::fprintf(stderr, ", %zu left out (nothing readable)", all.skippedQuotes);
+  if (all.skippedQuotes > 0)
+    std::fprintf(stderr, ", %zu left out (nothing readable)", all.skippedQuotes);
   if (all.changedLines > 0)
-    std::fprintf(stderr, ", %zu lines that a reader gets back changed or not at all", all.changedLines);
+    std::fprintf(stderr, ", %zu lines that a reader gets back changed or not at all",
+                 all.changedLines);
   std::fputs("\n", stderr);
   return 0;
 }

@@ -45,8 +45,11 @@ const EntryCase entryCases[] = {
     {"names are case-sensitive", "%date%", {}, {}, ""},
     {"field beats the time", "%TIME%", {}, {{"TIME", "noon"}}, "noon"},
     {"field beats the date", "%DATE%", {}, {{"DATE", ""}}, ""},
-    {"variable beats the hidden input", "%RANDOM_HIDDEN_INPUT%",
-     {{"RANDOM_HIDDEN_INPUT", "v"}}, {}, "v"},
+    {"variable beats the hidden input",
+     "%RANDOM_HIDDEN_INPUT%",
+     {{"RANDOM_HIDDEN_INPUT", "v"}},
+     {},
+     "v"},
     {"blank in the stretch passes it as text", "50% off, 20% more", {}, {}, "50% off, 20% more"},
     {"blank-free stretch is an entry", "100%<br>50%", {}, {}, "100"},
     {"adjacent signs vanish", "a%%b", {}, {}, "ab"},
@@ -56,7 +59,11 @@ const EntryCase entryCases[] = {
     {"sign without a closing one", "%open text", {}, {}, "%open text"},
     {"closing sign opens the next entry", "% x%V%", {{"V", "1"}}, {}, "% x1"},
     {"control bytes trimmed off the name", "%\tV\r%", {{"V", "1"}}, {}, "1"},
-    {"zero byte kept as text", std::string("a\0b%V%", 6), {{"V", "1"}}, {}, std::string("a\0b1", 4)},
+    {"zero byte kept as text",
+     std::string("a\0b%V%", 6),
+     {{"V", "1"}},
+     {},
+     std::string("a\0b1", 4)},
     {"three signs", "%V%%", {{"V", "1"}}, {}, "1%"},
 };
 
@@ -72,13 +79,12 @@ TEST_P(EntryTest, Answer) {
   EXPECT_EQ(engine.Answer(), c.answer);
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, EntryTest, ::testing::ValuesIn(entryCases),
-                         [](const auto& info) {
-                           std::string name;
-                           for (const char* p = info.param.what; *p; ++p)
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Entries, EntryTest, ::testing::ValuesIn(entryCases), [](const auto& info) {
+  std::string name;
+  for (const char* p = info.param.what; *p; ++p)
+    name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return name;
+});
 
 TEST(TextFilterTest, WithoutHandlerTextGoesOutUnchanged) {
   TRecordingEngine engine;
@@ -115,7 +121,8 @@ TEST(TextFilterTest, BuiltInTimeDateAndHiddenInput) {
   const std::string answer = engine.Answer();
   ASSERT_TRUE(std::regex_match(
       answer, m,
-      std::regex(R"re((\d\d:\d\d:\d\d)\|(\d{4}-\d\d-\d\d)\|<INPUT TYPE="HIDDEN" NAME="RANDOM_HIDDEN_INPUT" VALUE="(\d+)">)re")))
+      std::regex(
+          R"re((\d\d:\d\d:\d\d)\|(\d{4}-\d\d-\d\d)\|<INPUT TYPE="HIDDEN" NAME="RANDOM_HIDDEN_INPUT" VALUE="(\d+)">)re")))
       << answer;
   long seconds = std::stol(m[3]);
   EXPECT_GE(seconds, 0);

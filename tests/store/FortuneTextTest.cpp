@@ -16,18 +16,53 @@ struct ConvertCase {
 };
 
 const ConvertCase convertCases[] = {
-    {"two quotes", "a\nb\n%\nc\n%\n", "\x01" "a\r\nb\r\n\x01" "c\r\n", 2, 0, 0},
-    {"no final separator", "a\n%\nc", "\x01" "a\r\n\x01" "c\r\n", 2, 0, 0},
-    {"CR LF input", "a\r\n%\r\nc\r\n", "\x01" "a\r\n\x01" "c\r\n", 2, 0, 0},
+    {"two quotes", "a\nb\n%\nc\n%\n",
+     "\x01"
+     "a\r\nb\r\n\x01"
+     "c\r\n",
+     2, 0, 0},
+    {"no final separator", "a\n%\nc",
+     "\x01"
+     "a\r\n\x01"
+     "c\r\n",
+     2, 0, 0},
+    {"CR LF input", "a\r\n%\r\nc\r\n",
+     "\x01"
+     "a\r\n\x01"
+     "c\r\n",
+     2, 0, 0},
     {"tabs to blanks at stops of 8", "\tx\nab\tc\n", "\x01        x\r\nab      c\r\n", 1, 0, 0},
-    {"delimiter and lone CR dropped", "a\x01" "b\rc\n", "\x01" "abc\r\n", 1, 0, 0},
-    {"outer empty lines left out", "\n\na\n\n\n%\n", "\x01" "a\r\n", 1, 0, 0},
-    {"inner empty line kept, counted", "a\n\nb\n", "\x01" "a\r\n\r\nb\r\n", 1, 0, 1},
-    {"tilde kept, counted", "a~b\n", "\x01" "a~b\r\n", 1, 0, 1},
-    {"one blank counted", "a\n \n", "\x01" "a\r\n \r\n", 1, 0, 1},
-    {"unreadable quote left out", "~~~\n%\nok\n", "\x01" "ok\r\n", 1, 1, 0},
+    {"delimiter and lone CR dropped",
+     "a\x01"
+     "b\rc\n",
+     "\x01"
+     "abc\r\n",
+     1, 0, 0},
+    {"outer empty lines left out", "\n\na\n\n\n%\n",
+     "\x01"
+     "a\r\n",
+     1, 0, 0},
+    {"inner empty line kept, counted", "a\n\nb\n",
+     "\x01"
+     "a\r\n\r\nb\r\n",
+     1, 0, 1},
+    {"tilde kept, counted", "a~b\n",
+     "\x01"
+     "a~b\r\n",
+     1, 0, 1},
+    {"one blank counted", "a\n \n",
+     "\x01"
+     "a\r\n \r\n",
+     1, 0, 1},
+    {"unreadable quote left out", "~~~\n%\nok\n",
+     "\x01"
+     "ok\r\n",
+     1, 1, 0},
     {"separators only", "%\n%\n%\n", "", 0, 0, 0},
-    {"percent inside a line is text", "100% sure\n%%\n", "\x01" "100% sure\r\n%%\r\n", 1, 0, 0},
+    {"percent inside a line is text", "100% sure\n%%\n",
+     "\x01"
+     "100% sure\r\n%%\r\n",
+     1, 0, 0},
     {"empty text", "", "", 0, 0, 0},
 };
 
@@ -45,14 +80,16 @@ TEST_P(ConvertTest, Bytes) {
 INSTANTIATE_TEST_SUITE_P(Text, ConvertTest, ::testing::ValuesIn(convertCases),
                          [](const auto& info) {
                            std::string name;
-                           for (const char* p = info.param.what; *p; ++p) name += std::isalnum(*p) ? *p : '_';
+                           for (const char* p = info.param.what; *p; ++p)
+                             name += std::isalnum(*p) ? *p : '_';
                            return name;
                          });
 
 class FortuneRoundTrip : public StoreTest {
  protected:
   // Every quote, picked from the written files, reads back as its text lines.
-  void ExpectEveryQuoteReadsBack(const std::string& data, const std::vector<TStringList>& expected) {
+  void ExpectEveryQuoteReadsBack(const std::string& data,
+                                 const std::vector<TStringList>& expected) {
     WriteData(data);
     ASSERT_TRUE(BuildQuoteIndex());
     const std::string index = ReadBytes(IndexPath());
@@ -73,10 +110,9 @@ TEST_F(FortuneRoundTrip, PlainQuotesReadBackUnchanged) {
       "Punctuation !\"#$&'()*+,-./:;<=>?@\\^_`|}\n";
   TQuoteConversion result = ConvertFortuneText(text);
   EXPECT_EQ(result.changedLines, 0u);
-  ExpectEveryQuoteReadsBack(result.data,
-                            {{"First line", "  indented line", "        -- Someone"},
-                             {"{braces} and [brackets]"},
-                             {"Punctuation !\"#$&'()*+,-./:;<=>?@\\^_`|}"}});
+  ExpectEveryQuoteReadsBack(result.data, {{"First line", "  indented line", "        -- Someone"},
+                                          {"{braces} and [brackets]"},
+                                          {"Punctuation !\"#$&'()*+,-./:;<=>?@\\^_`|}"}});
 }
 
 TEST_F(FortuneRoundTrip, ShippedDataMatchesItsSourceAndReadsBack) {

@@ -15,8 +15,8 @@ struct TrailingCase {
 
 TEST(AddTrailingCharTest, Table) {
   const TrailingCase cases[] = {
-      {"", '/', "/"},      {"a", '/', "a/"}, {"a/", '/', "a/"}, {"a//", '/', "a//"},
-      {"/", '/', "/"},     {"x", 'x', "x"},  {"ab", 'a', "aba"},
+      {"", '/', "/"},  {"a", '/', "a/"}, {"a/", '/', "a/"},  {"a//", '/', "a//"},
+      {"/", '/', "/"}, {"x", 'x', "x"},  {"ab", 'a', "aba"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -71,8 +71,9 @@ TEST_F(StoreTest, ParallelAppendsNeitherTearNorLoseLines) {
   for (int w = 0; w < writers; ++w)
     threads.emplace_back([w] {
       for (int i = 0; i < linesEach; ++i)
-        AppendLogLine("writer " + std::to_string(w) + " line " + std::to_string(i) + " " +
-                      std::string(static_cast<size_t>(w * 97 + i % 50), static_cast<char>('a' + w)));
+        AppendLogLine(
+            "writer " + std::to_string(w) + " line " + std::to_string(i) + " " +
+            std::string(static_cast<size_t>(w * 97 + i % 50), static_cast<char>('a' + w)));
     });
   for (auto& t : threads) t.join();
 
@@ -85,8 +86,9 @@ TEST_F(StoreTest, ParallelAppendsNeitherTearNorLoseLines) {
   EXPECT_EQ(lines, size_t{writers * linesEach});
   for (int w = 0; w < writers; ++w)
     for (int i = 0; i < linesEach; ++i) {
-      std::string line = "writer " + std::to_string(w) + " line " + std::to_string(i) + " " +
-                         std::string(static_cast<size_t>(w * 97 + i % 50), static_cast<char>('a' + w));
+      std::string line =
+          "writer " + std::to_string(w) + " line " + std::to_string(i) + " " +
+          std::string(static_cast<size_t>(w * 97 + i % 50), static_cast<char>('a' + w));
       EXPECT_EQ(seen[line], 1) << line;
     }
 }

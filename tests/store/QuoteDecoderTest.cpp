@@ -12,7 +12,7 @@ struct DecodeCase {
   const char* what;
   std::string bytes;  // the quote's bytes, up to the end of the file
   TStringList lines;
-  bool ended;      // a delimiter ended the quote
+  bool ended;       // a delimiter ended the quote
   size_t consumed;  // bytes used, the delimiter included
 };
 

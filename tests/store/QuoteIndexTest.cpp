@@ -32,14 +32,16 @@ TEST_P(QuoteIndexTest, OneRecordPerDelimiter) {
 // 2047 is the scanning block; delimiters on both sides of its borders.
 INSTANTIATE_TEST_SUITE_P(
     Data, QuoteIndexTest,
-    ::testing::Values(
-        IndexCase{"empty", "", {}}, IndexCase{"no delimiter", "abc\r\n", {}},
-        IndexCase{"two quotes", "\x01x\r\ny\r\n\x01z\r\n", {0, 7}},
-        IndexCase{"delimiter last", "ab\x01", {2}},
-        IndexCase{"block borders", DataWithDelimitersAt(6000, {2045, 2046, 2047, 2048, 4093, 4094, 5999}),
-                  {2045, 2046, 2047, 2048, 4093, 4094, 5999}},
-        IndexCase{"record bytes are little-endian", DataWithDelimitersAt(70000, {0x0102, 0x10203}),
-                  {0x0102, 0x10203}}),
+    ::testing::Values(IndexCase{"empty", "", {}}, IndexCase{"no delimiter", "abc\r\n", {}},
+                      IndexCase{"two quotes", "\x01x\r\ny\r\n\x01z\r\n", {0, 7}},
+                      IndexCase{"delimiter last", "ab\x01", {2}},
+                      IndexCase{
+                          "block borders",
+                          DataWithDelimitersAt(6000, {2045, 2046, 2047, 2048, 4093, 4094, 5999}),
+                          {2045, 2046, 2047, 2048, 4093, 4094, 5999}},
+                      IndexCase{"record bytes are little-endian",
+                                DataWithDelimitersAt(70000, {0x0102, 0x10203}),
+                                {0x0102, 0x10203}}),
     [](const auto& info) {
       std::string name;
       for (const char* p = info.param.what; *p; ++p) name += std::isalnum(*p) ? *p : '_';

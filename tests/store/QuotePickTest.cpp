@@ -137,8 +137,8 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenIndexCase{"size not a multiple of 4", twoQuotes, {7}, "\x01\x02", {"z"}},
         BrokenIndexCase{"only a torn record", twoQuotes, {}, "\x07\x00", {}},
         BrokenIndexCase{"offset not at a delimiter", twoQuotes, {1}, "", {"y"}},
-        BrokenIndexCase{"text in front of the first delimiter", "lead\r\n\x01q\r\n", {6}, "",
-                        {"q"}}),
+        BrokenIndexCase{
+            "text in front of the first delimiter", "lead\r\n\x01q\r\n", {6}, "", {"q"}}),
     [](const auto& info) {
       std::string name;
       for (const char* p = info.param.what; *p; ++p) name += std::isalnum(*p) ? *p : '_';

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "TempFolder.h"
 #include "store/QuoteDb.h"
 #include "store/logfile.h"
-#include "TempFolder.h"
 
 namespace pithorama::testing {
 

@@ -18,8 +18,8 @@ class TTempFolder {
     static std::atomic<int> counter{0};
     auto base = std::filesystem::temp_directory_path();
     std::random_device entropy;
-    path_ = base / ("pithorama-test-" + std::to_string(entropy()) + "-" +
-                    std::to_string(counter++));
+    path_ =
+        base / ("pithorama-test-" + std::to_string(entropy()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(path_);
   }
   ~TTempFolder() {
