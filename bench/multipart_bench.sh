@@ -47,19 +47,14 @@ run() {
 }
 
 # dd copy of the body to a file on the same disk, as "seconds bytes parts".
-copy() {
-  local start end
-  start=$(date +%s.%N)
-  dd if="$1" of="$work/out/copy" bs=64K status=none
-  end=$(date +%s.%N)
-  echo "$(awk "BEGIN{print $end - $start}") $(stat -c %s "$1") -"
-}
+copy='start=$(date +%s.%N); dd if="$1" of="$2/copy" bs=64K status=none; end=$(date +%s.%N)
+echo "$(awk "BEGIN{print $end - $start}") $(stat -c %s "$1") -"'
 
 bench() {
   local title=$1 body=$2
   echo "$title ($(stat -c %s "$body") bytes)"
   cat "$body" >/dev/null  # every tool reads the body from the page cache
-  run "dd copy" copy "$body"
+  run "dd copy" bash -c "$copy" copy "$body" "$work/out"
   run "pithorama" "$decoder" "$body" "$work/out"
   run "busboy" node "$here/multipart/busboy_decode.js" "$body" "$work/out" "$boundary"
   run "python-multipart" "$python" "$here/multipart/python_decode.py" "$body" "$work/out" "$boundary"
