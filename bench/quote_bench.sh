@@ -48,17 +48,22 @@ pick = json.load(open(sys.argv[1]))["results"]
 build = json.load(open(sys.argv[2]))["results"]
 size = int(sys.argv[3])
 floor = pick[0]["median"]
+cpu = lambda r: r["user"] + r["system"]
 names = ["minimal C", "quote (one QUOTES.DTA)", "fortune (same quotes, one file)", "fortune (all Debian files)"]
-print("\npicks per second, whole process, and cost against the minimal C program:")
+print("\npicks per second, whole process, and cost against the minimal C program")
+print("(wall-clock median, and processor time user + system, which a busy machine disturbs less):")
 for name, r in zip(names, pick):
-    print("  %-34s %8.0f/s  %5.2fx" % (name, 1 / r["median"], r["median"] / floor))
-print("  quote / fortune on the same quotes: %.2fx" % (pick[1]["median"] / pick[2]["median"]))
+    print("  %-34s %8.0f/s  %5.2fx   cpu %5.2fx" % (name, 1 / r["median"], r["median"] / floor,
+                                                 cpu(r) / cpu(pick[0])))
+print("  quote / fortune on the same quotes: %.2fx, cpu %.2fx" % (
+    pick[1]["median"] / pick[2]["median"], cpu(pick[1]) / cpu(pick[2])))
 ours, theirs = build[0]["median"], build[1]["median"]
 print("\nindex build, whole process (%d bytes of quotes):" % size)
 print("  quote (build + one pick) %7.2f ms  %6.0f MB/s" % (ours * 1e3, size / ours / 1e6))
 print("  strfile                  %7.2f ms  %6.0f MB/s" % (theirs * 1e3, size / theirs / 1e6))
 print("  time ratio quote / strfile: %.2fx" % (ours / theirs))
 print("  beyond the process floor: %.2fx" % ((ours - floor) / max(theirs - floor, 1e-9)))
+print("  processor time ratio: %.2fx" % (cpu(build[0]) / cpu(build[1])))
 PY
 
 # What one pick reads: after the index is opened, one seek and one 4-byte read
