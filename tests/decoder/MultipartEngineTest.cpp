@@ -2,11 +2,11 @@
 // uploads, and no upload outlives its request.
 #include <gtest/gtest.h>
 
-#include <map>
 
 #include "engine/HttpEng.h"
 #include "platform/Files.h"
 #include "tests/decoder/MultipartSupport.h"
+#include "tests/support/FakeEngine.h"
 
 using namespace decodertest;
 
@@ -14,28 +14,18 @@ namespace {
 
 // A gateway over memory: the body comes from a PieceSource, the fields are
 // what ReadMultipartInput answered.
-class BodyEngine : public pithorama::THttpEngine {
+class BodyEngine : public FakeEngine {
  public:
   BodyEngine(std::string body, size_t piece, size_t failAt = SIZE_MAX)
-      : THttpEngine(nullptr), source_(std::move(body), piece, failAt) {}
-
-  std::map<std::string, std::string> variables;
-  std::string content;
+      : source_(std::move(body), piece, failAt) {
+    active = false;
+  }
 
   void ExecRequest() override {
     content = ReadMultipartInput();
-    if (OnExecRequest) OnExecRequest(this);
+    FakeEngine::ExecRequest();
   }
   int64_t ReadBuffer(void* buffer, size_t count) override { return source_.Read(buffer, count); }
-  std::string GetVariable(std::string_view name) override {
-    auto it = variables.find(std::string(name));
-    return it == variables.end() ? std::string() : it->second;
-  }
-  std::string GetField(std::string_view name, std::string_view defaultValue) override {
-    return pithorama::GetFieldValue(name, content, defaultValue);
-  }
-  pithorama::TStringList GetFieldNames() override { return ParseFieldNames(content); }
-  bool IsActiveGateway() override { return false; }
 
  private:
   PieceSource source_;

@@ -6,7 +6,7 @@
 #include "engine/GenEng.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
-#include "tests/engine/FakeEngine.h"
+#include "tests/support/FakeEngine.h"
 
 using namespace pithorama;
 

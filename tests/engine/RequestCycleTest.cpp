@@ -8,7 +8,7 @@
 #include "engine/HUtils.h"
 #include "platform/Files.h"
 #include "platform/Module.h"
-#include "tests/engine/FakeEngine.h"
+#include "tests/support/FakeEngine.h"
 #include "tests/support/Process.h"
 
 using namespace pithorama;
