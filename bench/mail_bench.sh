@@ -8,6 +8,7 @@
 # Needs postfix (smtp-sink), swaks and hyperfine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/smtp_sink.sh
 build=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target mail_send >/dev/null
@@ -21,14 +22,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# smtp-sink on a free loopback port; ready when a connect succeeds.
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-/usr/sbin/smtp-sink -u "${SINK_USER:-postfix}" "127.0.0.1:$port" 256 >/dev/null &
-sink_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
-done
+# smtp-sink on a free loopback port.
+port=$(free_port)
+start_smtp_sink "$port"
 
 head -c 3000 /dev/urandom > "$work/attach.bin"
 runs=${RUNS:-300}

@@ -5,6 +5,7 @@
 # the time of one hit goes: system calls by count and time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/smtp_sink.sh
 build=${BUILD_DIR:-build-bench-hit}
 
 sink_pid=
@@ -15,17 +16,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DPITHORAMA_SMTP_HOST=127.0.0.1 -DPITHORAMA_SMTP_PORT="$port" >/dev/null
 cmake --build "$build" -j2 --target pithorama min_cgi >/dev/null
 
-/usr/sbin/smtp-sink -u "${SINK_USER:-postfix}" "127.0.0.1:$port" 256 >/dev/null &
-sink_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.05
-done
+start_smtp_sink "$port"
 
 cp "$build/bin/pithorama" "$build/bin/thankyou.html" "$build/bin/QUOTES.DTA" "$build/bin/min_cgi" "$work/"
 export SERVER_SOFTWARE=lighttpd/1.4.69 GATEWAY_INTERFACE=CGI/1.1 REQUEST_METHOD=GET \

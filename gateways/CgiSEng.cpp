@@ -46,8 +46,7 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings
   ActiveCGIEngine = this;
   FirstRequest = true;
 
-  if (Designing() || IsLibrary() || WindowsCgiStart()) return;
-  if (GetEnvVar("SERVER_SOFTWARE").empty() && !IsServer) return;
+  if (Designing() || !IsActive()) return;
   MakeCurrent();
   if (IsServer) {
     // GAP: the resident CGI server is not part of this build. A program
@@ -174,8 +173,7 @@ void CgiSEngStart() {
   RegisterGateway(TGatewayKind::CgiStd, CreateStdEngine);
   IsServer = (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
              ParamStr(1) == "START_SERVER";
-  if (IsLibrary() || WindowsCgiStart()) return;
-  if (GetEnvVar("SERVER_SOFTWARE").empty() && !IsServer) return;
+  if (!TCGIStdEngine::IsActive()) return;
   if (!IsServer) {
     cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
     cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
