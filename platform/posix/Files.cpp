@@ -173,7 +173,9 @@ bool TFile::Truncate(int64_t size) {
 }
 
 bool TFile::Touch() {
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+  // Both times: a change of the last-write time alone is reported to file
+  // watchers as a change of the content, which a touch is not.
+  const struct timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
   if (::futimens(handle_, times) != 0) {
     lastError_ = errno;
     return false;
