@@ -281,7 +281,10 @@ bool TServerQueue::HandOver(TServerData& data) {
     // The pause is an upper bound: a queue file that exists can take the
     // entry at once, and one that appears wakes the wait.
     if (attempt > 0 || !FileExists(queue)) waiter.Wait(Flavour.QueueAttemptPauseMs);
-    if (waiter.Closed()) break;
+    if (waiter.Closed()) {  // told to end while the server starts: end, unanswered
+      TerminateProgram();
+      Halt(0);
+    }
     if (QueueRequest(data)) WaitForAnswer(data);
   }
   return false;

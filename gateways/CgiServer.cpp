@@ -42,7 +42,11 @@ intptr_t TResidentServer::WindowProc(unsigned message) {
       ServerTimerTick();
       break;
     case WmClose:
-      TerminateProgram();
+      // A request on this thread that pumps messages finishes first.
+      if (ticking_)
+        closing_ = true;
+      else
+        TerminateProgram();
       break;
   }
   return 0;
@@ -72,7 +76,7 @@ void TResidentServer::ServerTimerTick() {
     // A failed look at the queue is tried again at the next tick.
   }
   ticking_ = false;
-  if (!FileExists(TServerQueue::QueueFileName())) {
+  if (closing_ || !FileExists(TServerQueue::QueueFileName())) {
     TerminateProgram();
     return;
   }

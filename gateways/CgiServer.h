@@ -53,6 +53,7 @@ class TResidentServer {
   TWindowTitle title_;
   TFileWatch watch_;
   bool ticking_ = false;
+  bool closing_ = false;
   bool polling_ = true;
   std::mutex threadsLock_;
   std::condition_variable threadsDone_;
