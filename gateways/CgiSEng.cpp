@@ -249,7 +249,7 @@ void TCGIStdEngine::FinishRequest() {
   if (!IsServer) TerminateProgram();
 }
 
-TObject* TCGIStdEngine::GetRequestThread() { return nullptr; }
+TObject* TCGIStdEngine::GetRequestThread() { return CurrentRequestThread(); }
 
 void TCGIStdEngine::WriteStatusLine() {
   const std::string software = UpperCase(GetServerSoftware());

@@ -15,7 +15,11 @@ constexpr unsigned WmQueueChanged = WmUser + 0x52;
 // How long the end of the server waits for requests still being served.
 constexpr auto kThreadsGrace = std::chrono::seconds(60);
 
+thread_local TCGIRequestThread* requestThread = nullptr;
+
 }  // namespace
+
+TCGIRequestThread* CurrentRequestThread() { return requestThread; }
 
 TResidentServer::TResidentServer(TServerQueue& queue, TCGIMode mode, TServeRequest serve)
     : queue_(queue), mode_(mode), serve_(std::move(serve)) {
@@ -100,6 +104,9 @@ void TResidentServer::HandleRequestFile(const std::string& name) {
 
 // One request on a thread of its own; the thread ends with it.
 void TResidentServer::RunRequestThread(const std::string& name) {
+  TCGIRequestThread self;
+  self.RequestFile = name;
+  requestThread = &self;
   try {
     serve_(name);
   } catch (const std::exception&) {
@@ -108,6 +115,7 @@ void TResidentServer::RunRequestThread(const std::string& name) {
     queue_.FinishQueuedRequest(name);
   } catch (const std::exception&) {
   }
+  requestThread = nullptr;
   std::lock_guard<std::mutex> hold(threadsLock_);
   --runningThreads_;
   threadsDone_.notify_all();

@@ -38,6 +38,13 @@ def process_alive(pid):
         return False
 
 
+def catches(pid, number):
+    """True when the process has a handler for the signal."""
+    with open("/proc/%d/status" % pid) as f:
+        caught = next(line for line in f if line.startswith("SigCgt:")).split()[1]
+    return int(caught, 16) & (1 << (number - 1)) != 0
+
+
 class ResidentServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -122,6 +129,8 @@ class ResidentServerTest(unittest.TestCase):
                 # Detached: out of the web server's session, so it never waits for it.
                 self.assertNotEqual(os.getsid(server), os.getsid(self.web.processes[0].pid))
                 self.assertEqual(os.readlink("/proc/%d/fd/1" % server), "/dev/null")
+                # The work folder holds whole requests: the owner's alone.
+                self.assertEqual(os.stat(self.temp).st_mode & 0o777, 0o700)
 
     def test_concurrent_hits_each_get_their_own_answer(self):
         for program in ("resident_echo", "resident_echo_threads"):
@@ -187,6 +196,7 @@ class ResidentServerTest(unittest.TestCase):
         self.addCleanup(os.kill, server, signal.SIGCONT)
         client = self.run_client("resident_echo", "wait=1")
         wait_until(lambda: self.entries("resident_echo"), what="the client's entry")
+        wait_until(lambda: catches(client.pid, signal.SIGTERM), what="the client to wait")
         client.send_signal(signal.SIGTERM)
         client.communicate(timeout=20)
         self.assertEqual(client.returncode, 0)
