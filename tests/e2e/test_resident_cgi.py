@@ -64,7 +64,11 @@ class ResidentServerTest(unittest.TestCase):
     # ---- helpers -------------------------------------------------------------
 
     def servers(self, program):
-        """Pids of the resident copies of `program` from this test's cgi-bin."""
+        """Pids of the copies of `program` that clients started as the server."""
+        return [pid for pid, args in self.processes(program) if args[1:2] == [b"START_SERVER"]]
+
+    def processes(self, program):
+        """Pids and arguments of the live processes of `program` from this cgi-bin."""
         path = os.path.join(self.web.cgi_bin, program)
         pids = []
         for entry in os.listdir("/proc"):
@@ -76,17 +80,17 @@ class ResidentServerTest(unittest.TestCase):
             except OSError:
                 continue
             if args[0].decode(errors="replace") == path and process_alive(int(entry)):
-                pids.append(int(entry))
+                pids.append((int(entry), args[:-1]))
         return pids
 
     def kill_servers(self):
         for program in PROGRAMS:
-            for pid in self.servers(program):
+            for pid, _ in self.processes(program):
                 try:
                     os.kill(pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
-            wait_until(lambda: not self.servers(program), what="servers to go")
+            wait_until(lambda: not self.processes(program), what="servers to go")
         for name in os.listdir(self.temp) if os.path.isdir(self.temp) else []:
             os.unlink(os.path.join(self.temp, name))
 
@@ -214,7 +218,8 @@ class ResidentServerTest(unittest.TestCase):
             _, page = self.hit("echo", "hand=%d" % n)
             self.assertIn(DEBUG_ROW, page)
             self.assertIn("<tr><th>hand</th><td>%d</td></tr>" % n, page)
-        self.assertEqual(self.servers("echo"), [by_hand.pid])
+        self.assertEqual(self.servers("echo"), [])
+        self.assertIsNone(by_hand.poll())
         by_hand.send_signal(signal.SIGTERM)
         by_hand.wait(timeout=20)
         self.assertFalse(os.path.exists(self.queue_file("echo")))
