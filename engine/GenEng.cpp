@@ -33,6 +33,9 @@ THttpEngine* TGeneralHttpEngine::CreateGateway(TGatewayKind kind, bool forceServ
   settings.ForceServer = forceServer;
   settings.CGIMode = CGIMode;
   settings.AutoTerminate = CgiAutoTerminate;
+  settings.OnIsapiFilterVersion = OnIsapiFilterVersion;
+  settings.OnIsapiFilterProc = OnIsapiFilterProc;
+  settings.OnIsapiExtensionVersion = OnIsapiExtensionVersion;
   return factory(Owner(), settings);
 }
 
@@ -113,8 +116,8 @@ void TGeneralHttpEngine::SetOnRequestError(TRequestErrorEvent handler) {
 
 // ---- forwards --------------------------------------------------------------------
 
-#define PITHORAMA_FORWARD_TEXT(Name) \
-  std::string TGeneralHttpEngine::Name() { \
+#define PITHORAMA_FORWARD_TEXT(Name)                                      \
+  std::string TGeneralHttpEngine::Name() {                                \
     return Forward<std::string>([](THttpEngine& e) { return e.Name(); }); \
   }
 PITHORAMA_FORWARD_TEXT(GetServerName)

@@ -171,8 +171,8 @@ bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
 
 void CgiSEngStart() {
   RegisterGateway(TGatewayKind::CgiStd, CreateStdEngine);
-  IsServer = (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
-             ParamStr(1) == "START_SERVER";
+  IsServer =
+      (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) || ParamStr(1) == "START_SERVER";
   if (!TCGIStdEngine::IsActive()) return;
   if (!IsServer) {
     cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
