@@ -62,6 +62,8 @@ struct TRequest {
   std::string Header(std::string_view name) const;
   // Copies up to count bytes of the body not yet read; 0 at its end.
   size_t ReadBody(void* into, size_t count);
+  // Counts the next count bytes of the body as read (a host that handed them over otherwise).
+  void SkipBody(size_t count);
   // "METHOD target VERSION" CR LF, each header as "Name: value" CR LF, CR LF.
   std::string HeadText() const;
 

@@ -67,6 +67,8 @@ size_t TRequest::ReadBody(void* into, size_t count) {
   return n;
 }
 
+void TRequest::SkipBody(size_t count) { bodyRead_ += std::min(count, Body.size() - bodyRead_); }
+
 std::string TRequest::HeadText() const {
   std::string head = Method + " " + Target + " " + Version + "\r\n";
   for (const auto& [key, value] : Headers) head += key + ": " + value + "\r\n";
