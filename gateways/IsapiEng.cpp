@@ -181,10 +181,11 @@ void TISAPIEngine::ReadInput() {
       state.RequestContent.append(rest.data(), strnlen(rest.data(), got));
     }
   }
+  // Decoded multipart fields already end in "&": a second one would hide
+  // the first field of the query string.
   const std::string query = GetQueryString();
-  if (!query.empty())
-    state.RequestContent =
-        state.RequestContent.empty() ? query : state.RequestContent + "&" + query;
+  std::string& content = state.RequestContent;
+  if (!query.empty()) content += content.empty() || content.back() == '&' ? query : "&" + query;
 }
 
 int64_t TISAPIEngine::ReadBuffer(void* buffer, size_t count) {
