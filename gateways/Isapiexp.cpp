@@ -15,6 +15,7 @@ constexpr const char* kNoEngine = "No ISAPI engine in this library";
 template <class Result, class Work>
 Result Guarded(Result onFailure, Work work) {
   try {
+    EnsureLibraryStarted();
     return work();
   } catch (const std::exception& error) {
     WriteErrorLog(error.what());

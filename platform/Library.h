@@ -6,10 +6,11 @@
 //   auto proc = reinterpret_cast<Proc>(library.Symbol("HttpExtensionProc"));
 //
 // A library build defines LibraryStart (its start-up list and its forms) and
-// links the platform's load hook (CMake target library_hook): when a server
-// loads the library, the hook switches the process's module to library mode
-// and calls LibraryStart once, before any entry point can be called; when the
-// server unloads it, the hook calls EndLibrary.
+// links the platform's library hook (CMake target library_hook): loading the
+// library switches the process's module to library mode, the first call of
+// any entry point runs LibraryStart through EnsureLibraryStarted (once, also
+// when several server threads call at once), and unloading the library runs
+// EndLibrary.
 #pragma once
 
 #include <string>
@@ -46,6 +47,10 @@ class TDynamicLibrary {
 // A failure it raises is reported on standard error and leaves the library
 // without forms (its entry points then refuse their work).
 void LibraryStart();
+
+// Runs LibraryStart once; every exported entry point calls it first. Part of
+// library_hook.
+void EnsureLibraryStarted();
 
 // Frees the application object with its forms and runs the end steps of the
 // started modules, last first. Safe to call more than once.

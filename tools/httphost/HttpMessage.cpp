@@ -44,12 +44,15 @@ int StatusOfLine(std::string_view line) {
   return status >= 100 ? status : 0;
 }
 
-// A header line holds a colon after a name of visible characters.
+// A header line holds a colon after a name that starts with a visible
+// character. Blanks inside the name are taken, as web servers take them from
+// programs ("Document Expires:").
 bool IsHeaderLine(std::string_view line) {
   size_t colon = line.find(':');
-  if (colon == 0 || colon == std::string_view::npos) return false;
+  if (colon == 0 || colon == std::string_view::npos || line[0] == ' ' || line[0] == '\t')
+    return false;
   return std::none_of(line.begin(), line.begin() + static_cast<long>(colon),
-                      [](char c) { return c == ' ' || c == '\t' || c < ' '; });
+                      [](char c) { return c >= 0 && c < ' ' && c != '\t'; });
 }
 
 }  // namespace
