@@ -58,6 +58,11 @@ struct TGatewaySettings {
   THttpExtensionVersionEvent OnIsapiExtensionVersion;
 };
 
+// Gives an engine the settings every gateway takes from the facade: NoCache,
+// TempDir, SessionName, AutoReadLimit, AutoReadInput, AutoContentType,
+// AutoHttpHeader and the four request events.
+void ApplyGatewaySettings(THttpEngine& engine, const TGatewaySettings& settings);
+
 enum class TGatewayKind { CgiStd, CgiWin, Isapi, Nsapi };
 using TGatewayFactory = THttpEngine* (*)(TComponent* owner, const TGatewaySettings& settings);
 void RegisterGateway(TGatewayKind kind, TGatewayFactory factory);

@@ -95,17 +95,7 @@ TISAPIEngine::TISAPIEngine(TComponent* owner, const TGatewaySettings& settings)
   OnHttpFilterVersion = settings.OnIsapiFilterVersion;
   OnHttpFilterProc = settings.OnIsapiFilterProc;
   OnHttpExtensionVersion = settings.OnIsapiExtensionVersion;
-  NoCache = settings.NoCache;
-  TempDir = settings.TempDir;
-  SessionName = settings.SessionName;
-  AutoReadLimit = settings.AutoReadLimit;
-  AutoReadInput = settings.AutoReadInput;
-  AutoContentType = settings.AutoContentType;
-  AutoHttpHeader = settings.AutoHttpHeader;
-  OnRequestError = settings.OnRequestError;
-  OnLastExecRequest = settings.OnLastExecRequest;
-  OnExecRequest = settings.OnExecRequest;
-  OnFirstExecRequest = settings.OnFirstExecRequest;
+  ApplyGatewaySettings(*this, settings);
 }
 
 TISAPIEngine::~TISAPIEngine() {

@@ -25,18 +25,26 @@ Result Guarded(Result onFailure, Work work) {
   return onFailure;
 }
 
+// The version calls refuse loading when the library has no engine.
+template <class Record, class Call>
+BOOL VersionCall(Record* record, Call call) {
+  return Guarded<BOOL>(0, [&]() -> BOOL {
+    TISAPIEngine* engine = ActiveISAPIEngine();
+    if (engine == nullptr || record == nullptr) {
+      WriteErrorLog(kNoEngine);
+      return 0;
+    }
+    return call(*engine, *record) ? 1 : 0;
+  });
+}
+
 }  // namespace
 
 extern "C" {
 
 BOOL PITHORAMA_ISAPI_CALL GetExtensionVersion(THSE_VERSION_INFO* pVer) {
-  return Guarded<BOOL>(0, [pVer]() -> BOOL {
-    TISAPIEngine* engine = ActiveISAPIEngine();
-    if (engine == nullptr || pVer == nullptr) {
-      WriteErrorLog(kNoEngine);
-      return 0;
-    }
-    return engine->GetExtensionVersion(*pVer) ? 1 : 0;
+  return VersionCall(pVer, [](TISAPIEngine& engine, THSE_VERSION_INFO& version) {
+    return engine.GetExtensionVersion(version);
   });
 }
 
@@ -54,13 +62,8 @@ DWORD PITHORAMA_ISAPI_CALL HttpExtensionProc(TEXTENSION_CONTROL_BLOCK* pECB) {
 }
 
 BOOL PITHORAMA_ISAPI_CALL GetFilterVersion(THTTP_FILTER_VERSION* pVer) {
-  return Guarded<BOOL>(0, [pVer]() -> BOOL {
-    TISAPIEngine* engine = ActiveISAPIEngine();
-    if (engine == nullptr || pVer == nullptr) {
-      WriteErrorLog(kNoEngine);
-      return 0;
-    }
-    return engine->GetFilterVersion(*pVer) ? 1 : 0;
+  return VersionCall(pVer, [](TISAPIEngine& engine, THTTP_FILTER_VERSION& version) {
+    return engine.GetFilterVersion(version);
   });
 }
 
