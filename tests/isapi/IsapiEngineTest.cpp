@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "gateways/IsapiEng.h"
+#include "platform/Module.h"
 #include "platform/Threads.h"
 #include "tests/isapi/FakeServer.h"
 #include "tests/support/Process.h"
@@ -358,6 +359,35 @@ TEST(IsapiFilter, RawDataAndCookie) {
   EXPECT_EQ(engine.HttpFilterProc(filterServer.context, isapi::SF_NOTIFY_READ_RAW_DATA, &data),
             isapi::SF_STATUS_REQ_FINISHED);
   EXPECT_NE(log.Text().find(" : filter trouble\r\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// In a library the facade makes the ISAPI engine with its own settings and
+// ISAPI events; a build without an NSAPI gateway leaves that slot empty.
+TEST(IsapiFacade, LibraryStartCreatesTheEngine) {
+  InitApplication();
+  IsapiEngStart();
+  SetLibraryMode(true);
+  auto* form = new TForm(Application);
+  auto* facade = new TGeneralHttpEngine(form);
+  facade->SetAutoReadLimit(1234);
+  facade->OnIsapiExtensionVersion = [](uint32_t&, std::string& description, bool&) {
+    description = "from the facade";
+  };
+  form->Loaded();
+  SetLibraryMode(false);
+  ASSERT_NE(facade->IsapiEngine, nullptr);
+  EXPECT_EQ(facade->IsapiEngine, ActiveISAPIEngine());
+  EXPECT_EQ(facade->NsapiEngine, nullptr);
+  EXPECT_EQ(facade->IsapiEngine->AutoReadLimit, 1234);
+  isapi::THSE_VERSION_INFO version{};
+  EXPECT_TRUE(ActiveISAPIEngine()->GetExtensionVersion(version));
+  EXPECT_STREQ(version.lpszExtensionDesc, "from the facade");
+  delete form;
+  EXPECT_EQ(ActiveISAPIEngine(), nullptr);
 }
 
 }  // namespace
