@@ -33,7 +33,9 @@ constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 Entry* ClaimEntry() {
   for (Entry* e = entries.load(std::memory_order_acquire); e != nullptr; e = e->next) {
     int expected = kFree;
-    if (e->state.compare_exchange_strong(expected, kClaimed)) return e;
+    if (e->state.load(std::memory_order_relaxed) == kFree &&
+        e->state.compare_exchange_strong(expected, kClaimed))
+      return e;
   }
   auto* e = new Entry;
   e->next = entries.load(std::memory_order_relaxed);
