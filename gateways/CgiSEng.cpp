@@ -321,7 +321,9 @@ bool IsServerStart() {
   // it starts, so that the copy chooses the standard gateway.
   const bool cgiRequest = GetEnvironment("GATEWAY_INTERFACE").has_value() ||
                           GetEnvironment("REQUEST_METHOD").has_value();
-  return !cgiRequest && (ParamCount() == 0 || ParamStr(1) == "START_SERVER");
+  if (cgiRequest) return false;
+  return (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
+         ParamStr(1) == "START_SERVER";
 }
 
 void CgiSEngStart() {
