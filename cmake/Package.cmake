@@ -7,6 +7,9 @@
 # and include/pithorama as include folders. The build tree offers the same
 # spelling through build/include/pithorama/<folder>, links to the sources.
 
+# Libraries go to lib/ under every prefix, also /usr on a multiarch system;
+# -DCMAKE_INSTALL_LIBDIR=... chooses another folder.
+set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries (lib)")
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
