@@ -15,12 +15,16 @@ set(CPACK_PACKAGE_NAME pithorama)
 set(CPACK_PACKAGE_VENDOR "pithorama developers")
 set(CPACK_PACKAGE_CONTACT "pithorama developers <pithorama@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "web gateway library in C++20 and the pithorama CGI program")
-set(CPACK_PACKAGE_DESCRIPTION
-    "The library gives a program one request model (request variables, form fields, an answer written as text \
-with its HTTP header added by itself) and one event, whatever web-server interface started the program. \
-The package holds the static libraries, the headers, a CMake package (find_package(pithorama)) and a \
-pkg-config file; the quote tools mkquotes and quote; and the pithorama CGI program with its data in \
-${PITHORAMA_CGI_FOLDER}.")
+# The long text below the summary, in short lines as dpkg shows them.
+string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "The library gives a program one request model (request variables, form"
+       "fields, an answer written as text with its HTTP header added by itself)"
+       "and one event, whatever web-server interface started the program."
+       ""
+       "The package holds the static libraries, the headers, a CMake package"
+       "(find_package(pithorama)) and a pkg-config module; the quote tools"
+       "mkquotes and quote; and the CGI program pithorama with its data in"
+       "${PITHORAMA_CGI_FOLDER}.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -49,6 +49,11 @@ function(pithorama_package)
   pithorama_install_headers()
   pithorama_install_cmake_package("${libraries}")
   pithorama_install_pkg_config("${libraries}")
+  if(BUILD_SHARED_LIBS)
+    pithorama_program_rpath(mkquotes ${CMAKE_INSTALL_BINDIR})
+    pithorama_program_rpath(quote ${CMAKE_INSTALL_BINDIR})
+    pithorama_program_rpath(pithorama ${PITHORAMA_CGI_DIR})
+  endif()
   install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   include(${CMAKE_SOURCE_DIR}/cmake/DebianPackage.cmake)
 endfunction()
@@ -67,6 +72,15 @@ function(pithorama_package_library lib)
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
           INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${CMAKE_INSTALL_INCLUDEDIR}/pithorama)
+endfunction()
+
+# An installed program finds the package's shared libraries relative to its
+# own folder, so any prefix works without the loader's configuration.
+function(pithorama_program_rpath program folder)
+  if(TARGET ${program} AND NOT IS_ABSOLUTE ${folder})
+    file(RELATIVE_PATH libdir /${folder} /${CMAKE_INSTALL_LIBDIR})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${libdir}")
+  endif()
 endfunction()
 
 function(pithorama_install_headers)

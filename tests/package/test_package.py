@@ -130,6 +130,22 @@ class DebianPackage(PackageTest):
         saying = run(os.path.join(self.root, "usr/bin/quote"), folder).stdout
         self.assertTrue(saying.strip())
 
+    @unittest.skipUnless(os.environ.get("PITHORAMA_TEST_APT_INSTALL") == "1" and os.geteuid() == 0,
+                         "installs into this machine: set PITHORAMA_TEST_APT_INSTALL=1 and run as root")
+    def test_apt_get_install_and_purge(self):
+        installed = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "pithorama"], capture_output=True, text=True)
+        if "installed" in installed.stdout:
+            self.skipTest("a pithorama package is installed already")
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        self.addCleanup(subprocess.run, ["apt-get", "purge", "-y", "-q", "pithorama"], env=env, capture_output=True)
+        run("apt-get", "install", "-y", "-q", "--no-install-recommends", self.deb, env=env)
+        cgi = "/usr/lib/cgi-bin/pithorama"
+        self.assertTrue(os.path.isdir(os.path.join(cgi, "Log")))
+        self.assertEqual(run("stat", "-c", "%U", cgi, os.path.join(cgi, "Log")).stdout.split(), ["www-data"] * 2)
+        self.assertTrue(run("/usr/bin/quote", cgi).stdout.strip())
+        run("apt-get", "purge", "-y", "-q", "pithorama", env=env)
+        self.assertFalse(os.path.exists(cgi))
+
     def test_hello_against_the_unpacked_package(self):
         usr = os.path.join(self.root, "usr")
         self.assertServesHello(build_with_cmake(usr, self.path("hello-cmake")))
