@@ -30,8 +30,8 @@ file(WRITE ${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/pithorama-config.cmake
 write_basic_package_version_file(${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/pithorama-config-version.cmake
                                  COMPATIBILITY SameMinorVersion)
 
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/include/pithorama)
 foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/include/pithorama)
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${CMAKE_BINARY_DIR}/include/pithorama/${folder} SYMBOLIC)
 endforeach()
 
@@ -85,10 +85,12 @@ endfunction()
 
 function(pithorama_install_headers)
   foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
-    install(DIRECTORY ${CMAKE_SOURCE_DIR}/${folder}/
-            DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pithorama/${folder}
-            FILES_MATCHING PATTERN "*.h"
-            PATTERN "posix" EXCLUDE PATTERN "win32" EXCLUDE)
+    if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
+      install(DIRECTORY ${CMAKE_SOURCE_DIR}/${folder}/
+              DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pithorama/${folder}
+              FILES_MATCHING PATTERN "*.h"
+              PATTERN "posix" EXCLUDE PATTERN "win32" EXCLUDE)
+    endif()
   endforeach()
 endfunction()
 
