@@ -60,16 +60,24 @@ void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
     }
   }
 
-  Mail1->MailFrom = MailFromAddress;
-  Mail1->MailTo = MailToAddress;
-  Mail1->MailSubject = "Pithorama";
-  TStringList& body = Mail1->MailBody();
+  // Each hit mails through a sender of its own, made on the thread that serves
+  // the hit: a sender's socket notifications reach only the thread that
+  // created it, and a server runs hits on several threads at once. Mail1
+  // holds the settings.
+  TSmtpSendMail mail(nullptr);
+  mail.RemoteHost = Mail1->RemoteHost;
+  mail.RemotePort = Mail1->RemotePort;
+  mail.SetMailHeader(Mail1->MailHeader());
+  mail.MailFrom = MailFromAddress;
+  mail.MailTo = MailToAddress;
+  mail.MailSubject = "Pithorama";
+  TStringList& body = mail.MailBody();
   body.push_back("And the Sagetron Spake:");
   body.push_back("");
   body.insert(body.end(), QuoteList.begin(), QuoteList.end());
   body.push_back("");
   body.push_back("               Love --Fenwick");
-  Mail1->SendMail(kMailTimeoutSeconds);
+  mail.SendMail(kMailTimeoutSeconds);
 
   HttpFileFilter1->SendFile();
 

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "engine/HttpEng.h"
-#include "platform/CloseOnSignal.h"
+#include "platform/Signals.h"
 #include "platform/Environment.h"
 #include "platform/FileWatch.h"
 #include "platform/Module.h"
@@ -58,7 +58,7 @@ class TQueueWaiter {
       if (message == WmClose) closed_ = true;
       return 0;
     });
-    PostCloseOnSignals(window_);
+    PostCloseOnTermination(window_);
     watch_.Start(TServerQueue::QueueFileName(), window_, WmQueueChanged);
   }
   ~TQueueWaiter() { DestroyMessageWindow(window_); }

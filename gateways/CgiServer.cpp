@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/CloseOnSignal.h"
+#include "platform/Signals.h"
 #include "platform/Files.h"
 
 namespace pithorama {
@@ -28,7 +28,7 @@ TResidentServer::TResidentServer(TServerQueue& queue, TCGIMode mode, TServeReque
   title_.Set(TServerQueue::ServerTitle());
   SetTimer(window_, kServerTimer, queue_.Flavour.ServerTimerMs);
   watch_.Start(TServerQueue::QueueFileName(), window_, WmQueueChanged);
-  PostCloseOnSignals(window_);
+  PostCloseOnTermination(window_);
 }
 
 TResidentServer::~TResidentServer() {

@@ -50,6 +50,9 @@ struct DialogueCase {
   std::string sent;  // with $H for the host name
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const DialogueCase& c, std::ostream* os) { *os << c.name; }
+
 std::string WithHost(std::string text) {
   for (size_t at; (at = text.find("$H")) != std::string::npos;) text.replace(at, 2, HostName());
   return text;

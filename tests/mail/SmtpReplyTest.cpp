@@ -46,6 +46,9 @@ struct ReplyCase {
   std::string text;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+
 const ReplyCase ReplyCases[] = {
     {"OneLine", {"250 OK\r\n"}, false, TReplyStatus::Complete, 250, "250 OK\r\n"},
     {"CodeAlone", {"250\r\n"}, false, TReplyStatus::Complete, 250, "250\r\n"},

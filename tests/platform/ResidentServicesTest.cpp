@@ -1,6 +1,6 @@
 // The platform services of the resident CGI server: file-change wake-ups,
 // window titles, detached starts, exclusive opens with retry and close
-// messages on signals.
+// messages on termination signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/CloseOnSignal.h"
 #include "platform/FileWatch.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "platform/Threads.h"
 #include "platform/WindowTitle.h"
 #include "tests/support/Process.h"
@@ -181,9 +181,9 @@ TEST(OpenWithRetry, WaitsForALockLetGoAndGivesUpOnOneKept) {
                              FileCreate::OpenExisting, 2, 10));
 }
 
-TEST(CloseOnSignal, SignalsPostCloseToTheWindow) {
+TEST(PostCloseOnTermination, SignalsPostCloseToTheWindow) {
   CountingWindow window;
-  ASSERT_TRUE(PostCloseOnSignals(window.handle));
+  ASSERT_TRUE(PostCloseOnTermination(window.handle));
   int expected = 0;
   for (int number : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(number);
