@@ -65,7 +65,7 @@ void TCGIStdEngine::HandleRequestFile(const std::string& name) {
 }
 
 void TCGIStdEngine::ExecRequest() {
-  cgiState.RequestContent = ReadContent();
+  cgiState.RequestFields = TFormFields(ReadContent());
   if (FirstRequest && OnFirstExecRequest) {
     FirstRequest = false;
     OnFirstExecRequest(this);
@@ -162,10 +162,10 @@ std::string TCGIStdEngine::GetVariable(std::string_view name) {
 }
 
 std::string TCGIStdEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  return GetFieldValue(name, cgiState.RequestContent, defaultValue);
+  return cgiState.RequestFields.Value(name, defaultValue);
 }
 
-TStringList TCGIStdEngine::GetFieldNames() { return ParseFieldNames(cgiState.RequestContent); }
+TStringList TCGIStdEngine::GetFieldNames() { return cgiState.RequestFields.Names(); }
 
 bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
 
