@@ -1,0 +1,81 @@
+// The upload example's answer: every field name once with all of its values,
+// and one row per uploaded file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "engine/FormFields.h"
+#include "engine/HttpText.h"
+#include "examples/upload/UploadPage.h"
+
+namespace {
+
+struct Rows {
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::vector<std::string> files;  // "field:name as sent:size"
+};
+
+Rows ParseRows(const std::string& page) {
+  Rows rows;
+  const std::regex field("<tr class=\"field\"><th>([^<]*)</th><td>([^<]*)</td></tr>");
+  for (std::sregex_iterator it(page.begin(), page.end(), field), end; it != end; ++it)
+    rows.fields.emplace_back((*it)[1], (*it)[2]);
+  const std::regex file(
+      "<tr class=\"file\"><th>([^<]*)</th><td class=\"name\">([^<]*)</td>"
+      "<td class=\"size\">(-?[0-9]+)</td>");
+  for (std::sregex_iterator it(page.begin(), page.end(), file), end; it != end; ++it)
+    rows.files.push_back(std::string((*it)[1]) + ":" + std::string((*it)[2]) + ":" +
+                         std::string((*it)[3]));
+  return rows;
+}
+
+std::string AnswerFor(const std::string& posted) {
+  const pithorama::TFormFields fields(posted);
+  return upload::AnswerPage({[&] { return fields.Names(); },
+                             [&](const std::string& name) { return fields.Value(name, ""); }});
+}
+
+TEST(AnswerPage, EachNameOnce) {
+  const struct {
+    const char* title;
+    std::string posted;
+    std::vector<std::pair<std::string, std::string>> fields;
+  } cases[] = {
+      {"repeats in one run", "a=1&a=2&b=3", {{"a", "1\r\n2"}, {"b", "3"}}},
+      {"repeats apart", "a=1&b=3&a=2&b=4&a=5", {{"a", "1\r\n2\r\n5"}, {"b", "3\r\n4"}}},
+      {"a name that differs in case is its own row", "a=1&A=2", {{"a", "1\r\n2"}, {"A", "1\r\n2"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    EXPECT_EQ(ParseRows(AnswerFor(c.posted)).fields, c.fields);
+  }
+}
+
+// Uploads under one name interleave three entries each; the page lists the
+// name's fields once and every file once.
+TEST(AnswerPage, ManyUploadsUnderOneName) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("answer_page_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::string posted;
+  std::vector<std::string> expectedFiles;
+  for (int i = 0; i < 300; ++i) {
+    const std::string stored = (folder / (std::to_string(i) + ".tmp")).string();
+    std::ofstream(stored) << std::string(i, 'x');
+    posted += "f_CONTENT_TYPE=text%2Fplain&f=n" + std::to_string(i) +
+              ".txt&f_FILENAME=" + pithorama::UrlEncode(stored) + "&";
+    expectedFiles.push_back("f:n" + std::to_string(i) + ".txt:" + std::to_string(i));
+  }
+  const Rows rows = ParseRows(AnswerFor(posted));
+  std::filesystem::remove_all(folder);
+  ASSERT_EQ(rows.fields.size(), 3u);
+  EXPECT_EQ(rows.fields[0].first, "f_CONTENT_TYPE");
+  EXPECT_EQ(rows.fields[1].first, "f");
+  EXPECT_EQ(rows.fields[2].first, "f_FILENAME");
+  EXPECT_EQ(rows.files, expectedFiles);
+}
+
+}  // namespace
