@@ -399,10 +399,7 @@ void TMultipartDecoder::AppendValue(int64_t from, int64_t to) {
     }
     const std::string_view piece(data, length);
     const size_t needed = result_.size() + UrlEncodedLength(piece) + 1;
-    if (needed > result_.capacity()) {
-      const auto rest = static_cast<size_t>(ring_.Available() + ring_.Remaining());
-      result_.reserve(std::max(needed, std::min(2 * result_.capacity(), needed + rest)));
-    }
+    GrowRoom(result_, needed, needed + static_cast<size_t>(ring_.Available() + ring_.Remaining()));
     AppendUrlEncoded(result_, piece);
   });
 }

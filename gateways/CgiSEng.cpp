@@ -88,12 +88,14 @@ std::string TCGIStdEngine::ReadContent() {
     return ReadMultipartInput();
 
   // The body in blocks; a body that ends early is what arrived. The content
-  // is the text up to the first zero byte.
+  // is the text up to the first zero byte. Its room grows by doubling but
+  // never past the announced length, so a large body is not held twice over.
   std::string body;
   char block[16384];
   for (size_t due = static_cast<size_t>(length); due > 0;) {
     int64_t n = cgiState.InputStream->Read(block, std::min(due, sizeof block));
     if (n <= 0) break;
+    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
     body.append(block, static_cast<size_t>(n));
     due -= static_cast<size_t>(n);
   }
