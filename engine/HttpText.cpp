@@ -1,5 +1,6 @@
 #include "engine/HttpText.h"
 
+#include <array>
 #include <cstdio>
 
 #include "platform/Environment.h"
@@ -34,33 +35,40 @@ std::string UrlDecode(std::string_view text) {
   return result;
 }
 
-static bool KeptByUrlEncode(unsigned char c) {
-  return c == '.' || c == '/' || c == '\\' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-         (c >= 'a' && c <= 'z');
-}
+// The bytes that UrlEncode copies as they are, by byte value.
+static constexpr auto kKeptByUrlEncode = [] {
+  std::array<bool, 256> kept{};
+  for (int c = 0; c < 256; ++c)
+    kept[c] = c == '.' || c == '/' || c == '\\' || (c >= '0' && c <= '9') ||
+              (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  return kept;
+}();
+
+static bool KeptByUrlEncode(char c) { return kKeptByUrlEncode[static_cast<unsigned char>(c)]; }
 
 size_t UrlEncodedLength(std::string_view text) {
   size_t length = 0;
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    length += byte == ' ' || KeptByUrlEncode(byte) ? 1 : 3;
-  }
+  for (char c : text) length += c == ' ' || KeptByUrlEncode(c) ? 1 : 3;
   return length;
 }
 
+// Runs of bytes that stay as they are go over in one piece: form text is
+// mostly letters and digits.
 void AppendUrlEncoded(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t run = i;
+    while (run < text.size() && KeptByUrlEncode(text[run])) ++run;
+    out.append(text.data() + i, run - i);
+    if (run == text.size()) break;
+    const unsigned char byte = static_cast<unsigned char>(text[run]);
     if (byte == ' ') {
       out.push_back('+');
-    } else if (KeptByUrlEncode(byte)) {
-      out.push_back(c);
     } else {
-      out.push_back('%');
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
+      const char escape[3] = {'%', kHex[byte >> 4], kHex[byte & 15]};
+      out.append(escape, 3);
     }
+    i = run;
   }
 }
 

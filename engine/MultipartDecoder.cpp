@@ -398,8 +398,13 @@ void TMultipartDecoder::AppendValue(int64_t from, int64_t to) {
       valueCut_ = true;
     }
     const std::string_view piece(data, length);
-    const size_t needed = result_.size() + UrlEncodedLength(piece) + 1;
-    GrowRoom(result_, needed, needed + static_cast<size_t>(ring_.Available() + ring_.Remaining()));
+    // Each byte takes one to three: the exact count only matters, and is only
+    // taken, where the room may run short.
+    if (result_.size() + 3 * piece.size() + 1 > result_.capacity()) {
+      const size_t needed = result_.size() + UrlEncodedLength(piece) + 1;
+      GrowRoom(result_, needed,
+               needed + static_cast<size_t>(ring_.Available() + ring_.Remaining()));
+    }
     AppendUrlEncoded(result_, piece);
   });
 }
