@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "engine/FormFields.h"
 #include "engine/HttpText.h"
@@ -18,17 +17,28 @@ struct Rows {
   std::vector<std::string> files;  // "field:name as sent:size"
 };
 
+// The texts of the cells (th and td) of every row that begins with `rowStart`.
+std::vector<std::vector<std::string>> Cells(const std::string& page, const std::string& rowStart) {
+  std::vector<std::vector<std::string>> rows;
+  for (size_t at = page.find(rowStart); at != std::string::npos; at = page.find(rowStart, at + 1)) {
+    const size_t from = at + rowStart.size();
+    const std::string row = page.substr(from, page.find("</tr>", from) - from);
+    std::vector<std::string> cells;
+    for (size_t tag = row.find("<t"); tag != std::string::npos; tag = row.find("<t", tag + 1)) {
+      const size_t text = row.find('>', tag) + 1;
+      cells.push_back(row.substr(text, row.find('<', text) - text));
+    }
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
 Rows ParseRows(const std::string& page) {
   Rows rows;
-  const std::regex field("<tr class=\"field\"><th>([^<]*)</th><td>([^<]*)</td></tr>");
-  for (std::sregex_iterator it(page.begin(), page.end(), field), end; it != end; ++it)
-    rows.fields.emplace_back((*it)[1], (*it)[2]);
-  const std::regex file(
-      "<tr class=\"file\"><th>([^<]*)</th><td class=\"name\">([^<]*)</td>"
-      "<td class=\"size\">(-?[0-9]+)</td>");
-  for (std::sregex_iterator it(page.begin(), page.end(), file), end; it != end; ++it)
-    rows.files.push_back(std::string((*it)[1]) + ":" + std::string((*it)[2]) + ":" +
-                         std::string((*it)[3]));
+  for (const auto& cells : Cells(page, "<tr class=\"field\">"))
+    rows.fields.emplace_back(cells.at(0), cells.at(1));
+  for (const auto& cells : Cells(page, "<tr class=\"file\">"))
+    rows.files.push_back(cells.at(0) + ":" + cells.at(1) + ":" + cells.at(2));
   return rows;
 }
 
