@@ -9,7 +9,6 @@
 
 #include "mail/HeaderText.h"
 #include "mail/QuotedPrintable.h"
-
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
