@@ -31,6 +31,14 @@ def wait_for_port(port, process, seconds=15):
     raise RuntimeError("server not ready on port %d" % port)
 
 
+def read_log(path):
+    """A server's log as text; empty when the server wrote none."""
+    if not os.path.exists(path):
+        return ""
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
 def open_folder(path):
     """Apache runs CGI programs as its own user: the folders must let it in."""
     os.chmod(path, 0o777)
@@ -99,11 +107,7 @@ class WebServer:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def error_log(self):
-        path = os.path.join(self.root, "error.log")
-        if not os.path.exists(path):
-            return ""
-        with open(path, errors="replace") as f:
-            return f.read()
+        return read_log(os.path.join(self.root, "error.log"))
 
 
 class Lighttpd(WebServer):
@@ -362,11 +366,7 @@ virtual_gid_maps = static:{user.pw_gid}
         shutil.rmtree(self.root, ignore_errors=True)
 
     def log(self):
-        path = os.path.join(self.root, "maillog")
-        if not os.path.exists(path):
-            return ""
-        with open(path, errors="replace") as f:
-            return f.read()
+        return read_log(os.path.join(self.root, "maillog"))
 
     def messages(self, count=1, seconds=30):
         """The delivered messages (bytes), once `count` have arrived or the
