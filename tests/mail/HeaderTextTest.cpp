@@ -29,7 +29,9 @@ TEST(HeaderText, ValuesReadersShowAsWritten) {
   for (const TextCase& c : TextCases) {
     SCOPED_TRACE(c.name);
     std::string value = HeaderText(c.text, "iso-8859-1");
-    if (!c.value.empty()) EXPECT_EQ(value, c.value);
+    if (!c.value.empty()) {
+      EXPECT_EQ(value, c.value);
+    }
     EXPECT_EQ(value.find_first_of("\r\n"), std::string::npos);
     size_t start = 0;
     for (size_t end; (end = value.find(' ', start)) != std::string::npos; start = end + 1)

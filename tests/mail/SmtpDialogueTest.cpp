@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <regex>
 
 #include "MessageFields.h"
 #include "ScriptedPeer.h"
@@ -177,8 +176,12 @@ TEST(SmtpSendMail, HeloGivesFullNameOrAddressLiteral) {
   mail.HeloName.clear();
   EXPECT_FALSE(mail.SendMail(5));
   std::string sent = peer.Received();
-  EXPECT_TRUE(std::regex_match(sent, std::regex("HELO (\\[127\\.0\\.0\\.1\\]|[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+)\r\n")))
-      << sent;
+  ASSERT_TRUE(sent.starts_with("HELO ") && sent.ends_with("\r\n")) << sent;
+  std::string name = sent.substr(5, sent.size() - 7);
+  bool dottedName = name.find('.') != std::string::npos && name.front() != '.' && name.back() != '.' &&
+                    name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.") ==
+                        std::string::npos;
+  EXPECT_TRUE(name == "[127.0.0.1]" || dottedName) << sent;
 }
 
 TEST(SmtpSendMail, SilentServerFailsAtTheDeadline) {
