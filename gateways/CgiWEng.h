@@ -1,0 +1,83 @@
+// The Windows CGI gateway. The web server starts the program with one
+// argument, the name of a profile file; the profile holds the request
+// variables, the request headers and the decoded form fields, names a content
+// file with the raw body, and names the output file into which the program
+// writes its whole answer: header lines (no status line) and body. In
+// NormalMode the engine serves the request inside its constructor and ends the
+// program.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/GenEng.h"
+#include "engine/HttpEng.h"
+#include "gateways/CgiIniFile.h"
+#include "gateways/CgiOutput.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+
+namespace pithorama {
+
+class TCGIWinEngine : public THttpEngine {
+ public:
+  TCGIWinEngine(TComponent* owner, const TGatewaySettings& settings);
+
+  bool AutoTerminate = true;
+
+  void ExecRequest() override;
+  void FinishRequest() override;
+  int32_t GetContentLength() override;
+  std::string GetCookie() override;  // the not-available marker without a cookie
+  TObject* GetRequestThread() override;
+  void Write(std::string_view text) override;
+  void WriteBuffer(const void* data, size_t count) override;
+  int64_t ReadBuffer(void* buffer, size_t count) override;
+  void AddHeader(std::string_view name, std::string_view value) override;
+  std::string GetVariable(std::string_view name) override;
+  std::string GetField(std::string_view name, std::string_view defaultValue) override;
+  TStringList GetFieldNames() override;
+  bool IsActiveGateway() override;
+
+  // A form field of the profile's form sections, or the not-available marker.
+  std::string GetFormValue(std::string_view name);
+  // Serves the request of one profile file; in NormalMode the request of this process.
+  void HandleRequestFile(const std::string& name);
+
+ private:
+  void OpenOutputFile();
+  void ReadContentFile(const std::string& name);
+  void FireEvents();
+
+  bool ForceServer = false;
+  bool FirstRequest = true;
+};
+
+// Per-thread state of the gateway. Everything but ProfileFileName lives for
+// one request and is released when it finishes.
+struct TWinCgiThreadState {
+  std::string ProfileFileName;
+  std::unique_ptr<TCGIIniFile> ProfileFile;
+  std::string OutputFileName;
+  std::unique_ptr<TCgiOutput> OutputStream;
+  std::unique_ptr<TFile> ContentStream;
+  std::string RequestContent;  // fields decoded from the content file
+};
+TWinCgiThreadState& WinCgiThreadState();
+
+// The name made absolute the way the gateway reads the names of the profile: a
+// name without ":\" gets the system drive in front. Where paths have no drive
+// letters the name stays as it is.
+std::string MakeAbsolutePath(std::string_view name, const PathStyle& style = HostPathStyle());
+
+// The engine of this process, and whether this start is a Windows CGI start
+// (decided by the module start step).
+extern TCGIWinEngine* ActiveWinCGIEngine;
+extern bool WinCGIStart;
+
+// Module steps: decide WinCGIStart and the profile file, register the gateway
+// with the facade.
+void CgiWEngStart();
+void CgiWEngEnd();
+
+}  // namespace pithorama
