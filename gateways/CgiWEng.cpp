@@ -14,8 +14,10 @@ bool WinCGIStart = false;
 namespace {
 
 thread_local TWinCgiThreadState winState;
+// The main thread's part in the queue (a client's entry, a server's queue file).
+TServerData serverData;
 
-// This process is the resident server of the Windows CGI flavour: a Windows
+// This process is the resident server of the Windows CGI gateway: a Windows
 // CGI start without a profile.
 bool IsServer = false;
 
@@ -87,7 +89,46 @@ THttpEngine* CreateWinEngine(TComponent* owner, const TGatewaySettings& settings
   return new TCGIWinEngine(owner, settings);
 }
 
+// The profile names the request: the server reads it where the web server
+// wrote it. A name relative to this start's folder would mean another file in
+// the server, so such a request is served here.
+std::string QueuedProfileName() {
+  const std::string& name = winState.ProfileFileName;
+  return HostPathStyle().isAbsolute(name) ? name : std::string();
+}
+
+// The Windows CGI gateway's row of each difference between the two CGI
+// gateways. The server writes the answer into the output file the web server
+// reads, so a client only waits. Two rows depart from the standard gateway on
+// purpose: the wait tests the queue file's age afresh on every pass (a request
+// that takes long is not given up while the server is alive), and no work
+// files are cleaned (the names in this folder belong to other requests).
+TServerFlavour WindowsCgiFlavour() {
+  TServerFlavour flavour;
+  flavour.ServerStartArguments = {};
+  flavour.CreateQueueBeforeStart = false;
+  flavour.QueueAttemptsAfterStart = 21;
+  flavour.QueueAttemptPauseMs = 200;
+  flavour.ServerTimerMs = 60;
+  flavour.TakesReqEntries = false;
+  flavour.DeletesRequestFileAfterServing = false;
+  flavour.AbortDeletesRequestFile = false;
+  flavour.UpdatesServerWindowSeen = false;
+  flavour.QueueAgeReadEachPass = true;
+  flavour.LogsServerAborted = false;
+  flavour.CleansWorkFiles = false;
+  flavour.StaleQueuePauseMs = 0;
+  flavour.QueueAppendAccess = FileAccess::Write;
+  flavour.PrepareRequest = QueuedProfileName;
+  return flavour;
+}
+
 }  // namespace
+
+TServerQueue& WinServerQueue() {
+  static TServerQueue queue(WindowsCgiFlavour());
+  return queue;
+}
 
 TWinCgiThreadState& WinCgiThreadState() { return winState; }
 
@@ -119,20 +160,37 @@ TCGIWinEngine::TCGIWinEngine(TComponent* owner, const TGatewaySettings& settings
   CGIMode = ForceServer ? TCGIMode::ServerMode : settings.CGIMode;
   MakeCurrent();
   if (IsServer) {
-    // GAP: the resident CGI server is not part of this build. A Windows CGI
-    // start without a profile has no request to serve and ends here.
-    WriteErrorLog("CGI server mode is not available in this build");
-    if (AutoTerminate) TerminateProgram();
+    ServerTimer = std::make_unique<TResidentServer>(
+        WinServerQueue(), CGIMode, [this](const std::string& name) { ServeQueued(name); });
     return;
   }
   HandleRequestFile(MakeAbsolutePath(ParamStr(1)));
 }
 
 void TCGIWinEngine::HandleRequestFile(const std::string& name) {
+  if (IsServer) {
+    if (ServerTimer) ServerTimer->HandleRequestFile(name);
+    return;
+  }
+  winState.ProfileFileName = name;
+  winState.RequestContent.clear();
+  // No server took the request at start: start one and hand it over. The
+  // hand-over returns only when no server took it; then it is served here.
+  if (CGIMode != TCGIMode::NormalMode) WinServerQueue().HandOver(serverData);
+  ServeInProcess();
+}
+
+void TCGIWinEngine::ServeInProcess() {
+  RunRequest();
+  if (AutoTerminate) TerminateProgram();
+}
+
+// FinishRequest closes the output file, so the answer is whole before the
+// entry leaves the queue and the client ends.
+void TCGIWinEngine::ServeQueued(const std::string& name) {
   winState.ProfileFileName = name;
   winState.RequestContent.clear();
   RunRequest();
-  if (AutoTerminate) TerminateProgram();
 }
 
 void TCGIWinEngine::ExecRequest() {
@@ -280,8 +338,17 @@ void CgiWEngStart() {
                                  Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN"));
   if (ParamCount() >= 1) winState.ProfileFileName = MakeAbsolutePath(ParamStr(1));
   IsServer = ParamCount() == 0;
+  TServerQueue& queue = WinServerQueue();
+  queue.IsServer = IsServer;
+  if (!WinCGIStart) return;
+  queue.ProgramStart(serverData);
+  // A running server takes the request; WaitForAnswer ends the program.
+  if (!IsServer && queue.QueueRequest(serverData)) queue.WaitForAnswer(serverData);
 }
 
-void CgiWEngEnd() { winState.OutputStream.reset(); }
+void CgiWEngEnd() {
+  winState.OutputStream.reset();
+  WinServerQueue().ProgramEnd(serverData);
+}
 
 }  // namespace pithorama

@@ -4,7 +4,9 @@
 // file with the raw body, and names the output file into which the program
 // writes its whole answer: header lines (no status line) and body. In
 // NormalMode the engine serves the request inside its constructor and ends the
-// program.
+// program. In the server modes the request goes to a resident copy of the
+// program through the queue (CgiQueue.h): the client queues its profile's name
+// and waits, the server serves the profile and writes the output file.
 #pragma once
 
 #include <memory>
@@ -14,6 +16,7 @@
 #include "engine/HttpEng.h"
 #include "gateways/CgiIniFile.h"
 #include "gateways/CgiOutput.h"
+#include "gateways/CgiServer.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -41,16 +44,23 @@ class TCGIWinEngine : public THttpEngine {
 
   // A form field of the profile's form sections, or the not-available marker.
   std::string GetFormValue(std::string_view name);
-  // Serves the request of one profile file; in NormalMode the request of this process.
+  // Serves the request of one profile file: in NormalMode the request of this
+  // process; in the resident server the taken profile `name`; in any other
+  // client the request is handed to a server started for it.
   void HandleRequestFile(const std::string& name);
 
  private:
+  // Runs the request of this process and ends it (AutoTerminate).
+  void ServeInProcess();
+  // Server side: one request taken from the queue.
+  void ServeQueued(const std::string& name);
   void OpenOutputFile();
   void ReadContentFile(const std::string& name);
   void FireEvents();
 
   bool ForceServer = false;
   bool FirstRequest = true;
+  std::unique_ptr<TResidentServer> ServerTimer;  // the resident server's polling, server only
 };
 
 // Per-thread state of the gateway. Everything but ProfileFileName lives for
@@ -75,8 +85,14 @@ std::string MakeAbsolutePath(std::string_view name, const PathStyle& style = Hos
 extern TCGIWinEngine* ActiveWinCGIEngine;
 extern bool WinCGIStart;
 
-// Module steps: decide WinCGIStart and the profile file, register the gateway
-// with the facade.
+// The queue of the Windows CGI gateway's resident server.
+TServerQueue& WinServerQueue();
+
+// Module steps: decide WinCGIStart, the profile file and whether this process
+// is the resident server, register the gateway with the facade; then the
+// server makes its queue and a client whose server runs hands its request
+// over (and ends there). At the end, what is left of the answer goes to the
+// output file.
 void CgiWEngStart();
 void CgiWEngEnd();
 

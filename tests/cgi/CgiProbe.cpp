@@ -12,6 +12,7 @@
 #endif
 #include "platform/Environment.h"
 #include "platform/Module.h"
+#include "platform/Threads.h"
 
 using namespace pithorama;
 
@@ -49,6 +50,10 @@ class TProbeForm : public TForm {
     } else if (probe == "location") {
       Web->AddHeader("Location", "http://127.0.0.1/moved");
       Web->EndHeaders();
+    } else if (probe == "sleep") {
+      // A request that takes long: PROBE_SLEEP_MS milliseconds.
+      SleepMs(std::stoi(GetEnvironment("PROBE_SLEEP_MS").value_or("0")));
+      Web->Write("<slept " + Web->GetField("n", "") + ">");
     } else if (probe == "cookie") {
       Web->AddHeader("Set-Cookie", "probe=1; Path=/");
       Web->Write("<cookie>" + Web->GetCookie());

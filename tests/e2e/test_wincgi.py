@@ -1,14 +1,18 @@
 """Programs of the library answer Windows CGI requests through the stand-in
 Windows CGI server (tools/wincgi_server.py): real curl requests become the
 profile, content file and form sections of the Windows CGI interface, and the
-answer is the output file the program wrote."""
+answer is the output file the program wrote; programs in a server mode hand
+their requests to a resident copy through the queue file."""
 
+import concurrent.futures
 import html
 import os
 import re
 import shutil
 import subprocess
+import signal
 import tempfile
+import time
 import unittest
 
 from servers import WinCgiStandIn, curl, wincgi_environment, wincgi_once
@@ -150,6 +154,119 @@ class WindowsCgiRequests(unittest.TestCase):
         self.assertEqual(result.returncode, 0)
         self.assertRegex(self.error_log("wincgi_probe"),
                          r" : Unhandled exception : Cannot open file %s\r\n$" % re.escape(missing))
+
+
+def wait_until(condition, seconds=20, what="condition"):
+    """Polls `condition` until it holds; a hang fails instead of blocking."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def resident_copies(program):
+    """Pids of the live copies of `program` started without arguments: its
+    resident servers."""
+    pids = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                args = f.read().split(b"\0")[:-1]
+            with open("/proc/%s/stat" % entry) as f:
+                state = f.read().rsplit(") ", 1)[1][0]
+        except (OSError, IndexError):
+            continue
+        if args == [program.encode()] and state != "Z":
+            pids.append(int(entry))
+    return pids
+
+
+class ResidentWindowsCgi(unittest.TestCase):
+    """The Windows CGI flavour of the resident server: a client queues the
+    name of its profile, the server serves it and writes the output file."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="pithorama-wincgi-resident-")
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.addCleanup(self.stop_servers)
+        self.started = []
+
+    def install(self, name):
+        self.program = os.path.join(self.folder, name)
+        shutil.copy2(os.path.join(BIN, name), self.program)
+        self.queue = os.path.join(self.folder, "Temp", name + "_S")
+        return self.program
+
+    def env(self, **extra):
+        return wincgi_environment({"CGI_LOG_DIR": self.folder, **extra})
+
+    def start_by_hand(self, **extra):
+        """The program started without arguments: the resident server."""
+        process = subprocess.Popen([self.program], env=self.env(**extra), start_new_session=True,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        self.started.append(process)
+        wait_until(lambda: os.path.exists(self.queue), what="the queue file")
+        return process
+
+    def stop_servers(self):
+        """Deleting the queue file ends the servers; a copy that stays is killed."""
+        if os.path.exists(self.queue):
+            os.remove(self.queue)
+        try:
+            wait_until(lambda: not resident_copies(self.program), what="the servers to end")
+        finally:
+            for pid in resident_copies(self.program):
+                os.kill(pid, signal.SIGKILL)
+            for process in self.started:
+                process.wait(timeout=10)
+
+    def hit_twice(self, server, query=lambda n: "?n=%d" % n):
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            return list(pool.map(lambda n: curl(server.url(query(n)), "--max-time", "120"), (1, 2)))
+
+    def test_first_requests_start_the_server(self):
+        program = self.install("resident_echo")
+        with WinCgiStandIn(program, self.env()) as server:
+            for n, (status, headers, body) in enumerate(self.hit_twice(server), 1):
+                self.assertEqual(status, 200, headers + server.error_log())
+                self.assertIn(b"<tr><th>n</th><td>%d</td></tr>" % n, body)
+            servers = resident_copies(program)
+            self.assertTrue(servers, "no resident server runs")
+            self.assertTrue(os.path.exists(self.queue))
+            # A later request goes to the server that runs: no new copy starts.
+            status, _, body = curl(server.url("?n=3"))
+            self.assertIn(b"<tr><th>n</th><td>3</td></tr>", body)
+            self.assertEqual(sorted(resident_copies(program)), sorted(servers))
+
+    def test_server_started_by_hand_serves_two_concurrent_requests(self):
+        program = self.install("wincgi_probe")
+        self.start_by_hand(PROBE="fields")
+        with WinCgiStandIn(program, self.env(PROBE="none")) as server:
+            results = self.hit_twice(server)
+        # Served by the server: its handler shows the fields, the event of the
+        # program's last request never fires there, and its first request
+        # alone carries the header of the engine's first request.
+        for n, (status, headers, body) in enumerate(results, 1):
+            self.assertEqual(status, 200, headers + server.error_log())
+            self.assertEqual(body, b"<pre>[n=%d]" % n)
+        self.assertEqual(sum("\nX-First:1\n" in headers for _, headers, _ in results), 1)
+        self.assertEqual(len(resident_copies(program)), 1)
+
+    def test_queue_served_longer_than_thirty_seconds_is_waited_for(self):
+        # Each request takes 17 s and the server serves them one after the
+        # other, so the second client waits about 34 s. The queue file keeps
+        # showing a live server (the first request's end rewrites it), so the
+        # second client must not give its request up after 30 s.
+        program = self.install("wincgi_probe")
+        self.start_by_hand(PROBE="sleep", PROBE_SLEEP_MS="17000")
+        with WinCgiStandIn(program, self.env()) as server:
+            results = self.hit_twice(server)
+        for n, (status, headers, body) in enumerate(results, 1):
+            self.assertEqual(status, 200, headers + server.error_log())
+            self.assertEqual(body, b"<slept %d>" % n)
+        self.assertTrue(os.path.exists(self.queue), "a client gave up and deleted the queue")
 
 
 if __name__ == "__main__":
