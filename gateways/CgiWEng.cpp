@@ -99,10 +99,10 @@ std::string QueuedProfileName() {
 
 // The Windows CGI gateway's row of each difference between the two CGI
 // gateways. The server writes the answer into the output file the web server
-// reads, so a client only waits. Two rows depart from the standard gateway on
-// purpose: the wait tests the queue file's age afresh on every pass (a request
-// that takes long is not given up while the server is alive), and no work
-// files are cleaned (the names in this folder belong to other requests).
+// reads, so a client only waits. Like the standard gateway's, the wait tests
+// the queue file's age afresh on every pass, so that a long queue served by a
+// live server is not given up; unlike it, no work files are ever deleted: the
+// names in the work folder belong to requests of other starts.
 TServerFlavour WindowsCgiFlavour() {
   TServerFlavour flavour;
   flavour.ServerStartArguments = {};
@@ -146,17 +146,9 @@ TCGIWinEngine::TCGIWinEngine(TComponent* owner, const TGatewaySettings& settings
   NoCache = settings.NoCache;
   if (Designing() || !WinCGIStart) return;
 
-  AutoReadInput = settings.AutoReadInput;
-  AutoReadLimit = settings.AutoReadLimit;
-  TempDir = settings.TempDir;
+  ApplyGatewaySettings(*this, settings);
   ForceServer = settings.ForceServer;
-  AutoHttpHeader = settings.AutoHttpHeader;
   AutoTerminate = settings.AutoTerminate;
-  AutoContentType = settings.AutoContentType;
-  OnRequestError = settings.OnRequestError;
-  OnLastExecRequest = settings.OnLastExecRequest;
-  OnExecRequest = settings.OnExecRequest;
-  OnFirstExecRequest = settings.OnFirstExecRequest;
   CGIMode = ForceServer ? TCGIMode::ServerMode : settings.CGIMode;
   MakeCurrent();
   if (IsServer) {
