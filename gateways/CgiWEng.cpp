@@ -97,6 +97,15 @@ std::string QueuedProfileName() {
   return HostPathStyle().isAbsolute(name) ? name : std::string();
 }
 
+// The server copy must choose Windows CGI again: a web server that names its
+// software in the environment names the Windows CGI version there too.
+std::vector<std::string> WinServerEnvironment() {
+  std::vector<std::string> environment = ServerEnvironment(EnvironmentBlock());
+  if (auto version = GetEnvironment("CGI_VERSION"))
+    environment.push_back("CGI_VERSION=" + *version);
+  return environment;
+}
+
 // The Windows CGI gateway's row of each difference between the two CGI
 // gateways. The server writes the answer into the output file the web server
 // reads, so a client only waits. Like the standard gateway's, the wait tests
@@ -120,6 +129,7 @@ TServerFlavour WindowsCgiFlavour() {
   flavour.StaleQueuePauseMs = 0;
   flavour.QueueAppendAccess = FileAccess::Write;
   flavour.PrepareRequest = QueuedProfileName;
+  flavour.ServerEnvironment = WinServerEnvironment;
   return flavour;
 }
 

@@ -227,8 +227,16 @@ class ResidentWindowsCgi(unittest.TestCase):
             return list(pool.map(lambda n: curl(server.url(query(n)), "--max-time", "120"), (1, 2)))
 
     def test_first_requests_start_the_server(self):
+        self.first_requests_start_the_server(self.env())
+
+    def test_first_requests_start_the_server_when_the_software_is_named(self):
+        # The copy started as the server must again choose Windows CGI.
+        self.first_requests_start_the_server(
+            self.env(SERVER_SOFTWARE="Stand-in/1.0", CGI_VERSION="CGI/1.3a (Win)"))
+
+    def first_requests_start_the_server(self, env):
         program = self.install("resident_echo")
-        with WinCgiStandIn(program, self.env()) as server:
+        with WinCgiStandIn(program, env) as server:
             for n, (status, headers, body) in enumerate(self.hit_twice(server), 1):
                 self.assertEqual(status, 200, headers + server.error_log())
                 self.assertIn(b"<tr><th>n</th><td>%d</td></tr>" % n, body)
