@@ -1,7 +1,7 @@
 """Real servers for the end-to-end tests: lighttpd, Apache and nginx with
-fcgiwrap serving a folder of CGI programs, and SMTP sinks. Each one listens on
-a free loopback port in a temporary folder of its own and is stopped when its
-`with` block ends."""
+fcgiwrap serving a folder of CGI programs, the stand-in Windows CGI server,
+and SMTP sinks. Each one listens on a free loopback port in a temporary folder
+of its own and is stopped when its `with` block ends."""
 
 import os
 import shutil
@@ -37,6 +37,16 @@ def read_log(path):
         return ""
     with open(path, errors="replace") as f:
         return f.read()
+
+
+def stop_group(process):
+    """Ends a process started in a session of its own, with all it started."""
+    os.killpg(process.pid, signal.SIGTERM)
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
 
 
 def open_folder(path):
@@ -229,12 +239,7 @@ class SmtpSink:
         return self
 
     def __exit__(self, *exc):
-        os.killpg(self.process.pid, signal.SIGTERM)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, signal.SIGKILL)
-            self.process.wait()
+        stop_group(self.process)
         self.process.stdout.close()
         self.process.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)
@@ -251,6 +256,63 @@ class SmtpSink:
                 found.append((envelope, f.read()))
             n += 1
         return found
+
+
+WINCGI_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                             "../../tools/wincgi_server.py")
+
+
+def wincgi_environment(extra=None):
+    """The environment of a Windows CGI start: no standard CGI variables."""
+    env = {k: v for k, v in os.environ.items() if k not in ("SERVER_SOFTWARE", "CGI_VERSION")}
+    env.update(extra or {})
+    return env
+
+
+def wincgi_once(program, request, env=None):
+    """Serves one raw HTTP request through the stand-in Windows CGI server and
+    answers the program's output file as it was written."""
+    result = subprocess.run(["/usr/bin/python3", WINCGI_SERVER, "--once", program],
+                            input=request, capture_output=True, timeout=120,
+                            env=env or wincgi_environment())
+    return result.stdout
+
+
+class WinCgiStandIn:
+    """The stand-in Windows CGI server serving one program on a free loopback
+    port; url() names the program's address."""
+
+    def __init__(self, program, env=None):
+        self.program = program
+        self.env = env or wincgi_environment()
+
+    def __enter__(self):
+        self.log = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", WINCGI_SERVER, self.program], stdout=subprocess.PIPE,
+            stderr=self.log, env=self.env, text=True, start_new_session=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("READY"):
+            raise RuntimeError("stand-in Windows CGI server did not start: " + self.error_log())
+        self.port = int(line.split()[1])
+        return self
+
+    def __exit__(self, *exc):
+        stop_group(self.process)
+        self.process.stdout.close()
+        self.final_log = self.error_log()
+        self.log.close()
+
+    def url(self, query=""):
+        return "http://127.0.0.1:%d/cgi-win/%s%s" % (self.port, os.path.basename(self.program),
+                                                     query)
+
+    def error_log(self):
+        """What the server and its program wrote on standard error."""
+        if self.log.closed:
+            return self.final_log
+        self.log.seek(0)
+        return self.log.read().decode("latin-1")
 
 
 class IsapiHost:

@@ -1,6 +1,7 @@
 """pithorama answers real hits through real web servers (lighttpd, Apache,
 nginx with fcgiwrap) and mails its quote through real SMTP servers: aiosmtpd,
-and a Postfix with strict settings."""
+and a Postfix with strict settings; the same program file answers the
+stand-in Windows CGI server."""
 
 import concurrent.futures
 import email
@@ -15,7 +16,8 @@ import tempfile
 import time
 import unittest
 
-from servers import WEB_SERVERS, Lighttpd, Postfix, SmtpSink, curl, open_folder
+from servers import (WEB_SERVERS, Lighttpd, Postfix, SmtpSink, curl, open_folder,
+                     wincgi_environment, wincgi_once)
 
 BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 PROGRAM = os.path.join(BIN, "pithorama_e2e")
@@ -269,6 +271,43 @@ class KilledHit(unittest.TestCase):
                 left = [name for name in os.listdir(self.folder)
                         if name.startswith("QUOTENDX.DTA")]
                 self.assertEqual(left, [])
+
+
+class PithoramaWindowsCgi(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="pithorama-wincgi-")
+        self.program = os.path.join(self.folder, "pithorama")
+        shutil.copy2(PROGRAM, self.program)
+        for name in ("thankyou.html", "QUOTES.DTA"):
+            shutil.copy2(os.path.join(DATA, name), self.folder)
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def test_hit_mails_a_quote_and_writes_the_page_into_the_output_file(self):
+        request = (b"GET /cgi-win/pithorama HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                   b"Referer: http://127.0.0.1/form.html\r\n\r\n")
+        with SmtpSink(SMTP_PORT) as smtp:
+            output = wincgi_once(self.program, request,
+                                 wincgi_environment({"CGI_LOG_DIR": self.folder}))
+            messages = smtp.messages()
+        header, _, body = output.partition(b"\r\n\r\n")
+        self.assertRegex(header.decode("latin-1"),
+                         r"^content-type:text/html\r\nPragma:no-cache\r\n"
+                         r"Cache-Control:no-cache\r\nExpires:[A-Z][a-z]{2},  \d\d .* GMT$")
+        self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
+
+        self.assertEqual(len(messages), 1)
+        envelope, content = messages[0]
+        self.assertEqual(envelope["rcpt_tos"], [MAIL_TO])
+        quote = quote_lines_of(content)
+        self.assertTrue(quote, content)
+        known = read(os.path.join(DATA, "QUOTES.DTA"), "rb")
+        for line in quote:
+            self.assertIn(line, known)
+
+        log = read(os.path.join(self.folder, "quote.log"), "rb")
+        self.assertEqual(log, b"127.0.0.1 | http://127.0.0.1/form.html |  | 127.0.0.1\r\n")
 
 
 if __name__ == "__main__":
