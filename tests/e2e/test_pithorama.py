@@ -159,6 +159,7 @@ class PithoramaSite:
 
     def test_no_mail_server(self):
         os.mkdir(os.path.join(self.cgi, "Log"))
+        open_folder(os.path.join(self.cgi, "Log"))
         status, _, body = self.hit()  # nothing listens on the relay's port
         self.assertEqual(status, 200)
         self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
