@@ -31,6 +31,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
   HttpFileFilter1 = new THttpFileFilter(this);
   HttpFileFilter1->SetName("HttpFileFilter1");
+  // Set once here, read by every request: in ServerThreadMode the handler runs
+  // on several threads at once and must not write the filter. A relative name
+  // is found beside the program, where QuoteDir points.
+  HttpFileFilter1->FileName = "thankyou.html";
 
   Mail1 = new TSmtpSendMail(this);
   Mail1->SetName("Mail1");
@@ -75,7 +79,6 @@ void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
   body.push_back("               Love --Fenwick");
   mail.SendMail(kMailTimeoutSeconds);
 
-  HttpFileFilter1->FileName = AddTrailingBackslash(QuoteDir.Get()) + "thankyou.html";
   HttpFileFilter1->SendFile();
 
   AppendLogLine(EngineGetRemoteAddr() + " | " + EngineGetReferer() + " | " +

@@ -5,14 +5,16 @@
 
 namespace pithorama {
 
-// A lock that one thread enters at a time; not re-entrant.
+// A critical section: one thread at a time holds it, and the thread that holds
+// it may enter it again; it is free again after as many Leave calls as Enter
+// calls.
 class TLock {
  public:
   void Enter() { mutex_.lock(); }
   void Leave() { mutex_.unlock(); }
 
  private:
-  std::mutex mutex_;
+  std::recursive_mutex mutex_;
 };
 
 void SleepMs(int milliseconds);

@@ -1,14 +1,19 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+
+#include "platform/Threads.h"
 
 namespace pithorama {
 
@@ -43,13 +48,15 @@ static int OpenFlags(FileAccess access, FileCreate create) {
     // Truncation waits until the sharing lock is held (see Open).
     case FileCreate::CreateAlways: flags |= O_CREAT; break;
     case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
+    case FileCreate::CreatePrivate: flags |= O_CREAT | O_NOFOLLOW; break;
   }
   return flags;
 }
 
 bool TFile::Open(const std::string& path, FileAccess access, FileShare share, FileCreate create) {
   Close();
-  mode_t mode = create == FileCreate::CreateNew ? 0600 : 0666;
+  const bool ownerOnly = create == FileCreate::CreateNew || create == FileCreate::CreatePrivate;
+  mode_t mode = ownerOnly ? 0600 : 0666;
   int fd = ::open(path.c_str(), OpenFlags(access, create), mode);
   if (fd < 0) {
     lastError_ = errno;
@@ -60,7 +67,8 @@ bool TFile::Open(const std::string& path, FileAccess access, FileShare share, Fi
     ::close(fd);
     return false;
   }
-  if (create == FileCreate::CreateAlways && ::ftruncate(fd, 0) != 0) {
+  const bool truncate = create == FileCreate::CreateAlways || create == FileCreate::CreatePrivate;
+  if (truncate && ::ftruncate(fd, 0) != 0) {
     lastError_ = errno;
     ::close(fd);
     return false;
@@ -106,6 +114,31 @@ bool TFile::CreateUnique(const std::string& pathPrefix, std::string& path) {
   return true;
 }
 
+bool TFile::CreateNameless(const std::string& folder) {
+  Close();
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0 || ::fchmod(fd, 0644) != 0) {  // the mode whatever the umask
+    lastError_ = errno;
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  ownsHandle_ = true;
+  lastError_ = 0;
+  return true;
+}
+
+bool TFile::LinkAs(const std::string& path) {
+  // Linking the descriptor itself (AT_EMPTY_PATH) needs a privilege; its
+  // /proc entry does not.
+  const std::string self = "/proc/self/fd/" + std::to_string(handle_);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
 int64_t TFile::Read(void* buffer, size_t count) {
   for (;;) {
     ssize_t n = ::read(handle_, buffer, count);
@@ -132,6 +165,25 @@ bool TFile::Write(const void* data, size_t count) {
   return true;
 }
 
+bool TFile::AppendWhole(std::string_view data) {
+  ssize_t n;
+  do n = ::write(handle_, data.data(), data.size());
+  while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(data.size())) return true;
+  if (n < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  // With O_APPEND the offset now stands right after the bytes of this write.
+  lastError_ = ENOSPC;
+  const off_t end = ::lseek(handle_, 0, SEEK_CUR);
+  struct stat info;
+  if (end >= n && ::fstat(handle_, &info) == 0 && info.st_size == end) {
+    if (::ftruncate(handle_, end - n) != 0) lastError_ = errno;
+  }
+  return false;
+}
+
 bool TFile::Seek(int64_t position) {
   if (::lseek(handle_, position, SEEK_SET) < 0) {
     lastError_ = errno;
@@ -155,6 +207,23 @@ int64_t TFile::Size() {
     return -1;
   }
   return info.st_size;
+}
+
+bool TFile::Truncate(int64_t size) {
+  if (::ftruncate(handle_, size) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool TFile::Touch() {
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+  if (::futimens(handle_, times) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
 }
 
 bool TFile::Close() {
@@ -194,6 +263,45 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreatePrivateDir(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
+
+std::optional<double> FileAgeSeconds(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec - info.st_mtim.tv_sec) +
+         static_cast<double>(now.tv_nsec - info.st_mtim.tv_nsec) / 1e9;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder, std::string_view namePrefix) {
+  std::vector<std::string> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.substr(0, namePrefix.size()) == namePrefix && name != "." && name != "..")
+      found.push_back(folder + "/" + std::string(name));
+  }
+  ::closedir(dir);
+  return found;
+}
+
+bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, FileShare share,
+                   FileCreate create, int attempts, int pauseMs) {
+  constexpr int kStepMs = 2;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (file.Open(path, access, share, create)) return true;
+    for (int waited = 0; waited < pauseMs; waited += kStepMs) {
+      SleepMs(std::min(kStepMs, pauseMs - waited));
+      // Only a held lock is worth trying again before the pause is over.
+      if (file.LastError() != EACCES) continue;
+      if (file.Open(path, access, share, create)) return true;
+    }
+  }
+  return false;
+}
+
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
@@ -215,17 +323,14 @@ bool SetFileDate(const std::string& path, TDateTime localTime) {
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, int& errorCode) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    errorCode = errno;
-    return false;
+  TFile file;
+  bool written = file.OpenAppend(path) && file.AppendWhole(data);
+  errorCode = file.LastError();
+  if (!file.Close() && written) {
+    written = false;
+    errorCode = file.LastError();
   }
-  ssize_t n;
-  do n = ::write(fd, data.data(), data.size());
-  while (n < 0 && errno == EINTR);
-  errorCode = n == static_cast<ssize_t>(data.size()) ? 0 : (n < 0 ? errno : EIO);
-  if (::close(fd) != 0 && errorCode == 0) errorCode = errno;
-  return errorCode == 0;
+  return written;
 }
 
 std::string SystemErrorText(int errorCode) { return std::strerror(errorCode); }
