@@ -212,7 +212,11 @@ TEST(IsapiAnswer, ExecutablePath) {
 TEST(IsapiEntryPoints, ExceptionsBecomeStatusAndLogData) {
   FakeServer server;
   TISAPIEngine engine(nullptr, Settings());
-  engine.OnExecRequest = [](TObject*) { throw std::runtime_error(std::string(200, 'e')); };
+  // An error that the request cycle cannot report: its own reporter fails.
+  engine.OnExecRequest = [](TObject*) { throw Exception("first"); };
+  engine.OnRequestError = [](TObject*, const Exception&) {
+    throw std::runtime_error(std::string(200, 'e'));
+  };
   isapi::TEXTENSION_CONTROL_BLOCK& block = server.Block();
   EXPECT_EQ(engine.HttpExtensionProc(block), isapi::HSE_STATUS_ERROR);
   EXPECT_EQ(std::string(block.lpszLogData), std::string(79, 'e'));
