@@ -275,7 +275,8 @@ bool TServerQueue::HandOver(TServerData& data) {
     created.Open(queue, FileAccess::Write, FileShare::DenyNone, FileCreate::OpenAlways);
   }
   StartDetachedProcess(ExecutableFileName(), Flavour.ServerStartArguments,
-                       ServerEnvironment(EnvironmentBlock()));
+                       Flavour.ServerEnvironment ? Flavour.ServerEnvironment()
+                                                 : ServerEnvironment(EnvironmentBlock()));
   TQueueWaiter waiter;
   for (int attempt = 0; attempt < Flavour.QueueAttemptsAfterStart; ++attempt) {
     // The pause is an upper bound: a queue file that exists can take the

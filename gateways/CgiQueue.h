@@ -82,6 +82,9 @@ struct TServerFlavour {
   std::function<bool()> RelayAnswer;
   // Client, when the wait aborts and AbortDeletesRequestFile is set.
   std::function<void()> DeleteRequestFile;
+  // Client, when it starts the server: the copy's environment. Empty
+  // function: this start's environment without its request (ServerEnvironment).
+  std::function<std::vector<std::string>()> ServerEnvironment;
 };
 
 // Request states that only a client derives, never stored in an entry.

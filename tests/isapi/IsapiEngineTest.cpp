@@ -212,8 +212,9 @@ TEST(IsapiAnswer, ExecutablePath) {
 TEST(IsapiEntryPoints, ExceptionsBecomeStatusAndLogData) {
   FakeServer server;
   TISAPIEngine engine(nullptr, Settings());
-  // An error that the request cycle cannot report: its own reporter fails.
-  engine.OnExecRequest = [](TObject*) { throw Exception("first"); };
+  // The request cycle reports a handler's error itself; an error handler that
+  // fails in turn is what reaches the entry point.
+  engine.OnExecRequest = [](TObject*) { throw std::runtime_error("bad field"); };
   engine.OnRequestError = [](TObject*, const Exception&) {
     throw std::runtime_error(std::string(200, 'e'));
   };
