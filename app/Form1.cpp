@@ -32,10 +32,13 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
   HttpFileFilter1 = new THttpFileFilter(this);
   HttpFileFilter1->SetName("HttpFileFilter1");
-  // Set once here, read by every request: in ServerThreadMode the handler runs
-  // on several threads at once and must not write the filter. A relative name
-  // is found beside the program, where QuoteDir points.
-  HttpFileFilter1->FileName = "thankyou.html";
+  // Set once here, read by every request: in ServerThreadMode and under an
+  // in-process server the handler runs on several threads at once and must
+  // not write the filter. The page lies in the data folder, beside the
+  // program file, where QuoteDir points: in a library that is the server's
+  // program, not the library's own folder.
+  HttpFileFilter1->FileName =
+      AddTrailingBackslash(ExtractFilePath(Application->ExeName())) + "thankyou.html";
 
   Mail1 = new TSmtpSendMail(this);
   Mail1->SetName("Mail1");

@@ -2,13 +2,13 @@
 # Requests per second of the echo example served in-process (echo.so through
 # isapi-host) against the echo program as a CGI through lighttpd, and against
 # lighttpd sending a static file of the same size as the ceiling; all with wrk,
-# keep-alive, 8 connections, measured one after the other in the same run.
-# Prints the three figures and the ratios.
+# keep-alive, 8 connections, measured in the same run. Prints the three
+# figures and the ratios.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/smtp_sink.sh  # free_port
 build=${BUILD_DIR:-build-bench-isapi}
-seconds=${SECONDS_PER_RUN:-10}
+seconds=${SECONDS_PER_RUN:-5}
 query='name=Ada&topic=engines'
 
 work=$(mktemp -d)
@@ -61,16 +61,22 @@ rate() {
   curl -sfS "$1" -o /dev/null
   wrk -t2 -c8 -d"${seconds}s" "$1" | awk '/^Requests\/sec:/ { print $2 }'
 }
-echo "answer size: $(stat -c %s "$work/htdocs/page.html") bytes; $seconds s each, 8 connections, keep-alive"
-isapi=$(rate "$isapi_url")
-cgi=$(rate "$cgi_url")
-static=$(rate "$static_url")
-python3 - "$isapi" "$cgi" "$static" <<'PY'
-import sys
-isapi, cgi, static = map(float, sys.argv[1:])
-print("echo.so via isapi-host:    %10.0f requests/s" % isapi)
-print("echo CGI via lighttpd:     %10.0f requests/s" % cgi)
-print("static file via lighttpd:  %10.0f requests/s" % static)
+# Rounds of the three, one after the other, so that a change in the load of
+# the machine touches all three alike; the medians are compared.
+rounds=${ROUNDS:-3}
+echo "answer size: $(stat -c %s "$work/htdocs/page.html") bytes; $rounds rounds of $seconds s each, 8 connections, keep-alive"
+figures=()
+for _ in $(seq "$rounds"); do
+  figures+=("$(rate "$isapi_url") $(rate "$cgi_url") $(rate "$static_url")")
+done
+python3 - "${figures[@]}" <<'PY'
+import statistics, sys
+rounds = [list(map(float, r.split())) for r in sys.argv[1:]]
+isapi, cgi, static = (statistics.median(r[i] for r in rounds) for i in range(3))
+print("rounds (in-process, CGI, static):", "; ".join(" ".join("%.0f" % v for v in r) for r in rounds))
+print("echo.so via isapi-host:    %10.0f requests/s (median)" % isapi)
+print("echo CGI via lighttpd:     %10.0f requests/s (median)" % cgi)
+print("static file via lighttpd:  %10.0f requests/s (median)" % static)
 print("in-process / CGI:          %10.1fx" % (isapi / cgi))
 print("in-process / static file:  %10.2fx" % (isapi / static))
 PY

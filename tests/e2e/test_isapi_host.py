@@ -103,11 +103,17 @@ class ProbeLibrary(unittest.TestCase):
         self.assertIn("Location: " + target + "\n", headers)
 
     def test_failure_is_an_error_status(self):
-        status, _, body = curl(self.host.url("?do=fail"))
+        status, _, _ = curl(self.host.url("?do=fail"))
         self.assertEqual(status, 500)
-        self.assertNotIn(b"probe failure", body)
         _, err = self.host.stop()
-        self.assertIn("probe failure", err)
+        self.assertIn("Unknown exception", err)
+
+    def test_error_is_logged_and_the_answer_stands(self):
+        status, _, body = curl(self.host.url("?do=error"))
+        self.assertEqual(status, 200)
+        self.assertEqual(body, b"")
+        with open(os.path.join(self.host.folder, "isapi_probe.Log")) as f:
+            self.assertIn(" : Unhandled exception : probe error", f.read())
 
 
 class PithoramaLibrary(unittest.TestCase):

@@ -3,7 +3,8 @@
 // answers each request as its "do" field asks.
 //   do=redirect&to=URL   a Location header (a redirect through the server)
 //   do=slow&id=N         waits a little, then answers "id=N" from its own request state
-//   do=fail              raises an error that is no error of the system
+//   do=fail              raises something that is no error at all (an int)
+//   do=error             raises an error, which the request cycle logs
 //   otherwise            the fields, one "name=value" line each
 #include <fstream>
 #include <stdexcept>
@@ -45,7 +46,9 @@ class TProbeForm : public TForm {
       SleepMs(50);
       Web->Write("<p>id=" + Web->GetField("id", "") + " was " + id + "</p>");
     } else if (action == "fail") {
-      throw std::runtime_error("probe failure");
+      throw 42;
+    } else if (action == "error") {
+      throw std::runtime_error("probe error");
     } else {
       std::string page = "<pre>\n";
       for (const std::string& name : Web->GetFieldNames())

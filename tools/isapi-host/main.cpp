@@ -69,8 +69,11 @@ TOptions ReadOptions(int argc, char** argv) {
       options.Library = arg;
   }
   if (options.Library.empty()) Usage("no library named");
-  if (options.Settings.ScriptName.empty())
-    options.Settings.ScriptName = "/" + options.Library.substr(options.Library.rfind('/') + 1);
+  if (options.Settings.ScriptName.empty()) {
+    const size_t slash = options.Library.rfind('/');
+    options.Settings.ScriptName = '/';
+    options.Settings.ScriptName.append(options.Library, slash == std::string::npos ? 0 : slash + 1);
+  }
   return options;
 }
 
