@@ -5,9 +5,12 @@
 
 namespace pithorama {
 
-// A lock that one thread enters at a time; not re-entrant.
+// A lock that one thread enters at a time; not re-entrant. A gateway may
+// derive its own kind of lock (a server's critical section) and tell it apart
+// by its type.
 class TLock {
  public:
+  virtual ~TLock() = default;
   void Enter() { mutex_.lock(); }
   void Leave() { mutex_.unlock(); }
 
