@@ -10,17 +10,12 @@
 // are the shapes they are called through.
 #pragma once
 
-#include <cstdint>
+#include "platform/ServerLibrary.h"
 
 extern "C" {
 
-// A connection's socket: a file descriptor on POSIX servers, a socket handle
-// on Windows servers.
-#if defined(_WIN32)
-typedef uintptr_t SYS_NETFD;
-#else
-typedef int SYS_NETFD;
-#endif
+// A connection's socket.
+typedef pithorama::TServerSocket SYS_NETFD;
 
 // An opaque critical section of the server.
 typedef void* CRITICAL;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "gateways/NsapiExp.h"
 #include "platform/Files.h"
@@ -262,13 +263,30 @@ TEST_F(NsapiEngine, HandlerThatWritesNothingStillSendsTheHeader) {
   EXPECT_EQ(pblock_findval("content-type", call.request.srvhdrs), std::string("text/plain"));
 }
 
+// Two threads count under the engine's lock; answers whether the lock was a
+// server critical section.
+bool CountUnderLock(TNSAPIEngine& engine) {
+  TLock* lock = engine.CreateLock();
+  const bool serverLock = dynamic_cast<TNsapiLock*>(lock) != nullptr;
+  int counter = 0;
+  auto count = [&] {
+    for (int i = 0; i < 20000; ++i) {
+      engine.EnterLock(lock);
+      ++counter;
+      engine.LeaveLock(lock);
+    }
+  };
+  std::thread other(count);
+  count();
+  other.join();
+  EXPECT_EQ(counter, 40000);
+  engine.DestroyLock(lock);
+  return serverLock;
+}
+
 TEST_F(NsapiEngine, LocksAreServerCriticalSections) {
   TNSAPIEngine engine(nullptr);
-  TLock* lock = engine.CreateLock();
-  ASSERT_NE(dynamic_cast<TNsapiLock*>(lock), nullptr);
-  engine.EnterLock(lock);
-  engine.LeaveLock(lock);
-  engine.DestroyLock(lock);
+  EXPECT_TRUE(CountUnderLock(engine));
 }
 
 TEST_F(NsapiEngine, MissingServerFunctionAnswersErrorsWithoutCalls) {
@@ -290,11 +308,7 @@ TEST_F(NsapiEngine, MissingServerFunctionAnswersErrorsWithoutCalls) {
 
   // Locks fall back to the platform's own.
   TNSAPIEngine engine(nullptr);
-  TLock* lock = engine.CreateLock();
-  EXPECT_EQ(dynamic_cast<TNsapiLock*>(lock), nullptr);
-  engine.EnterLock(lock);
-  engine.LeaveLock(lock);
-  engine.DestroyLock(lock);
+  EXPECT_FALSE(CountUnderLock(engine));
 }
 
 }  // namespace
