@@ -31,6 +31,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 
   HttpFileFilter1 = new THttpFileFilter(this);
   HttpFileFilter1->SetName("HttpFileFilter1");
+  // Set once here, read by every request: in ServerThreadMode the handler runs
+  // on several threads at once and must not write the filter. A relative name
+  // is found beside the program, where QuoteDir points.
+  HttpFileFilter1->FileName = "thankyou.html";
 
   Mail1 = new TSmtpSendMail(this);
   Mail1->SetName("Mail1");
@@ -56,18 +60,25 @@ void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
     }
   }
 
-  Mail1->MailFrom = MailFromAddress;
-  Mail1->MailTo = MailToAddress;
-  Mail1->MailSubject = "Pithorama";
-  TStringList& body = Mail1->MailBody();
+  // Each hit mails through a sender of its own, made on the thread that serves
+  // the hit: a sender's socket notifications reach only the thread that
+  // created it, and a server runs hits on several threads at once. Mail1
+  // holds the settings.
+  TSmtpSendMail mail(nullptr);
+  mail.RemoteHost = Mail1->RemoteHost;
+  mail.RemotePort = Mail1->RemotePort;
+  mail.SetMailHeader(Mail1->MailHeader());
+  mail.MailFrom = MailFromAddress;
+  mail.MailTo = MailToAddress;
+  mail.MailSubject = "Pithorama";
+  TStringList& body = mail.MailBody();
   body.push_back("And the Sagetron Spake:");
   body.push_back("");
   body.insert(body.end(), QuoteList.begin(), QuoteList.end());
   body.push_back("");
   body.push_back("               Love --Fenwick");
-  Mail1->SendMail(kMailTimeoutSeconds);
+  mail.SendMail(kMailTimeoutSeconds);
 
-  HttpFileFilter1->FileName = AddTrailingBackslash(QuoteDir.Get()) + "thankyou.html";
   HttpFileFilter1->SendFile();
 
   AppendLogLine(EngineGetRemoteAddr() + " | " + EngineGetReferer() + " | " +

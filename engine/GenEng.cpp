@@ -24,6 +24,20 @@ void RegisterGateway(TGatewayKind kind, TGatewayFactory factory) {
   gatewayFactories[static_cast<size_t>(kind)] = factory;
 }
 
+void ApplyGatewaySettings(THttpEngine& engine, const TGatewaySettings& settings) {
+  engine.NoCache = settings.NoCache;
+  engine.TempDir = settings.TempDir;
+  engine.SessionName = settings.SessionName;
+  engine.AutoReadLimit = settings.AutoReadLimit;
+  engine.AutoReadInput = settings.AutoReadInput;
+  engine.AutoContentType = settings.AutoContentType;
+  engine.AutoHttpHeader = settings.AutoHttpHeader;
+  engine.OnRequestError = settings.OnRequestError;
+  engine.OnLastExecRequest = settings.OnLastExecRequest;
+  engine.OnExecRequest = settings.OnExecRequest;
+  engine.OnFirstExecRequest = settings.OnFirstExecRequest;
+}
+
 TGeneralHttpEngine::TGeneralHttpEngine(TComponent* owner) : TGeneralHttpComponent(owner) {}
 
 THttpEngine* TGeneralHttpEngine::CreateGateway(TGatewayKind kind, bool forceServer) {
@@ -33,6 +47,9 @@ THttpEngine* TGeneralHttpEngine::CreateGateway(TGatewayKind kind, bool forceServ
   settings.ForceServer = forceServer;
   settings.CGIMode = CGIMode;
   settings.AutoTerminate = CgiAutoTerminate;
+  settings.OnIsapiFilterVersion = OnIsapiFilterVersion;
+  settings.OnIsapiFilterProc = OnIsapiFilterProc;
+  settings.OnIsapiExtensionVersion = OnIsapiExtensionVersion;
   return factory(Owner(), settings);
 }
 
@@ -113,8 +130,8 @@ void TGeneralHttpEngine::SetOnRequestError(TRequestErrorEvent handler) {
 
 // ---- forwards --------------------------------------------------------------------
 
-#define PITHORAMA_FORWARD_TEXT(Name) \
-  std::string TGeneralHttpEngine::Name() { \
+#define PITHORAMA_FORWARD_TEXT(Name)                                      \
+  std::string TGeneralHttpEngine::Name() {                                \
     return Forward<std::string>([](THttpEngine& e) { return e.Name(); }); \
   }
 PITHORAMA_FORWARD_TEXT(GetServerName)

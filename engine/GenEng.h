@@ -15,6 +15,22 @@
 
 namespace pithorama {
 
+namespace isapi {
+struct THTTP_FILTER_CONTEXT;
+}
+
+// Events of the ISAPI gateway, which alone fires them; the facade carries
+// them to the engine it creates. The references are the fields of the
+// server's own version records, so a handler changes what the server gets.
+using THttpExtensionVersionEvent =
+    std::function<void(uint32_t& RequestVersion, std::string& RequestDesc, bool& ResultValue)>;
+using THttpFilterVersionEvent =
+    std::function<void(uint32_t& ServerFilterVersion, uint32_t& FilterVersion,
+                       std::string& FilterDesc, uint32_t& Flags, bool& ResultValue)>;
+using THttpFilterProcEvent =
+    std::function<void(isapi::THTTP_FILTER_CONTEXT& pfc, uint32_t NotificationType,
+                       void* pvNotification, uint32_t& ResultValue)>;
+
 // The common base of the facade; adds nothing.
 class TGeneralHttpComponent : public TComponent {
  public:
@@ -37,7 +53,15 @@ struct TGatewaySettings {
   TLastExecRequestEvent OnLastExecRequest;
   TExecRequestEvent OnExecRequest;
   TFirstExecRequestEvent OnFirstExecRequest;
+  THttpFilterVersionEvent OnIsapiFilterVersion;
+  THttpFilterProcEvent OnIsapiFilterProc;
+  THttpExtensionVersionEvent OnIsapiExtensionVersion;
 };
+
+// Gives an engine the settings every gateway takes from the facade: NoCache,
+// TempDir, SessionName, AutoReadLimit, AutoReadInput, AutoContentType,
+// AutoHttpHeader and the four request events.
+void ApplyGatewaySettings(THttpEngine& engine, const TGatewaySettings& settings);
 
 enum class TGatewayKind { CgiStd, CgiWin, Isapi, Nsapi };
 using TGatewayFactory = THttpEngine* (*)(TComponent* owner, const TGatewaySettings& settings);
@@ -73,6 +97,10 @@ class TGeneralHttpEngine : public TGeneralHttpComponent {
   void SetOnFirstExecRequest(TFirstExecRequestEvent handler);
   void SetOnLastExecRequest(TLastExecRequestEvent handler);
   void SetOnRequestError(TRequestErrorEvent handler);
+  // Plain settings of the ISAPI gateway: they reach only engines created afterwards.
+  THttpExtensionVersionEvent OnIsapiExtensionVersion;
+  THttpFilterProcEvent OnIsapiFilterProc;
+  THttpFilterVersionEvent OnIsapiFilterVersion;
 
   // The engines created by the selection; owned by the facade's owner.
   THttpEngine* CgiStdEngine = nullptr;

@@ -77,8 +77,10 @@ void THttpEngine::RunRequest() {
     LeaveLock(heldLock);
   } catch (const Exception& error) {
     LeaveLock(heldLock);
-    if (OnRequestError) OnRequestError(this, error);
-    else WriteErrorLog("Unhandled exception : " + error.Message());
+    if (OnRequestError)
+      OnRequestError(this, error);
+    else
+      WriteErrorLog("Unhandled exception : " + error.Message());
   } catch (...) {
     // Not an error of the system: it passes on, but the session objects of
     // this request must not outlive it.
@@ -166,9 +168,15 @@ void THttpEngine::WriteBuffer(const void*, size_t) {
   TRequestState& state = requestState;
   if (!AutoHttpHeader || state.HeaderSent != 0) return;
   switch (state.PictureKind) {
-    case TPictureKind::Gif: AddHeader("content-type", "image/gif"); break;
-    case TPictureKind::Jpeg: AddHeader("content-type", "image/jpeg"); break;
-    default: AddHeader("content-type", AutoContentType); break;
+    case TPictureKind::Gif:
+      AddHeader("content-type", "image/gif");
+      break;
+    case TPictureKind::Jpeg:
+      AddHeader("content-type", "image/jpeg");
+      break;
+    default:
+      AddHeader("content-type", AutoContentType);
+      break;
   }
   EndHeaders();
   state.HeaderSent = 1;
@@ -235,7 +243,10 @@ std::string THttpEngine::ReadMultipartInput() {
 // ---- the session ---------------------------------------------------------------
 
 void THttpEngine::PrepareSession() {
-  auto* cookie = new THttpCookie(this);
+  // Freed by the request that made it. Not owned by the engine: the request
+  // threads of a server would otherwise change the engine's list of owned
+  // components at the same time.
+  auto* cookie = new THttpCookie(nullptr);
   cookie->CookieName = SessionName;
   cookie->Coded = true;
   cookie->CodeKey = kSessionCookieKey;

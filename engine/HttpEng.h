@@ -44,7 +44,7 @@ struct TRequestState {
   int32_t HeaderStarted = 0;
   int32_t RequestNumber = 0;  // 0 to 999, names the request in the error log
   TPictureKind PictureKind = TPictureKind::None;
-  THttpCookie* SessionCookie = nullptr;  // owned by the engine, freed at the end of the request
+  THttpCookie* SessionCookie = nullptr;  // freed at the end of the request
   std::unique_ptr<TStringList> SessionLines;
   std::string SessionFile;
   TDateTime SessionFileDate = 0;

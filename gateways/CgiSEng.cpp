@@ -1,5 +1,7 @@
 #include "gateways/CgiSEng.h"
 
+#include "gateways/AnswerCopy.h"
+#include "gateways/RequestFile.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
 
@@ -11,8 +13,88 @@ bool IsServer = false;
 namespace {
 
 thread_local TCgiThreadState cgiState;
+// The main thread's part in the queue (a client's entry, a server's queue file).
+TServerData serverData;
 
 bool WindowsCgiStart() { return Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN"); }
+
+std::string RequestFileNameOf(const std::string& requestId) {
+  return TServerQueue::GetServerFilePrefix() + "_C_" + requestId + "_REQ";
+}
+
+// Copies the body announced by CONTENT_LENGTH from standard input.
+bool CopyBody(TFile& to) {
+  int32_t due = StrToIntDef(GetEnvVar("CONTENT_LENGTH"), 0);
+  char block[16384];
+  while (due > 0 && cgiState.InputStream) {
+    int64_t got = cgiState.InputStream->Read(block, std::min<size_t>(sizeof block, due));
+    if (got <= 0) break;  // the body ended early: the server gets what arrived
+    if (!to.Write(block, static_cast<size_t>(got))) return false;
+    due -= static_cast<int32_t>(got);
+  }
+  return true;
+}
+
+// The client's WriteRequestFile: the environment, the debug line and the
+// body, in a new file that only the owner may read. Written once per start.
+std::string WriteRequestFile() {
+  if (cgiState.RequestFileWritten) return cgiState.RequestFileName;
+  if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
+  const std::string name = RequestFileNameOf(cgiState.RequestId);
+  cgiState.RequestFileName = name;
+  if (!FitsEntryFile(name)) return {};
+  TFile file;
+  bool written = file.Open(name, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateNew) &&
+                 file.Write(RequestFileHead(EnvironmentBlock())) && CopyBody(file);
+  if (!written) {
+    WriteErrorLog("Can not write file " + name + " : " + SystemErrorText(file.LastError()));
+    if (file.IsOpen()) DeleteFile(name);
+    return {};
+  }
+  cgiState.RequestFileWritten = true;
+  return name;
+}
+
+// The client's relay of the answer file to standard output; the file goes after.
+bool RelayAnswer() {
+  const std::string name =
+      TServerQueue::GetServerFilePrefix() + "_C_" + cgiState.RequestId + "_OUT";
+  TFile file;
+  if (!file.Open(name, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
+    return false;
+  bool copied = CopyAnswer(
+      file.Size(), [&file](char* buffer, size_t count) { return file.Read(buffer, count); },
+      [](std::string_view bytes) {
+        if (cgiState.OutputStream) cgiState.OutputStream->Write(bytes);
+      });
+  file.Close();
+  DeleteFile(name);
+  return copied;
+}
+
+// The standard gateway's row of each difference between the two CGI gateways.
+TServerFlavour StandardCgiFlavour() {
+  TServerFlavour flavour;
+  flavour.ServerStartArguments = {"START_SERVER"};
+  flavour.CreateQueueBeforeStart = true;
+  flavour.QueueAttemptsAfterStart = 6;
+  flavour.QueueAttemptPauseMs = 500;
+  flavour.ServerTimerMs = 50;
+  flavour.TakesReqEntries = true;
+  flavour.DeletesRequestFileAfterServing = true;
+  flavour.AbortDeletesRequestFile = true;
+  flavour.UpdatesServerWindowSeen = true;
+  flavour.QueueAgeReadEachPass = true;
+  flavour.LogsServerAborted = true;
+  flavour.CleansWorkFiles = true;
+  flavour.StaleQueuePauseMs = 300;
+  flavour.QueueAppendAccess = FileAccess::ReadWrite;
+  flavour.MayQueue = [] { return !GetEnvVar("SERVER_SOFTWARE").empty() && !WindowsCgiStart(); };
+  flavour.PrepareRequest = WriteRequestFile;
+  flavour.RelayAnswer = RelayAnswer;
+  flavour.DeleteRequestFile = [] { DeleteFile(cgiState.RequestFileName); };
+  return flavour;
+}
 
 THttpEngine* CreateStdEngine(TComponent* owner, const TGatewaySettings& settings) {
   return new TCGIStdEngine(owner, settings);
@@ -21,6 +103,11 @@ THttpEngine* CreateStdEngine(TComponent* owner, const TGatewaySettings& settings
 }  // namespace
 
 TCgiThreadState& CgiThreadState() { return cgiState; }
+
+TServerQueue& StdServerQueue() {
+  static TServerQueue queue(StandardCgiFlavour());
+  return queue;
+}
 
 bool TCGIStdEngine::IsActive() {
   if (IsLibrary()) return false;
@@ -49,19 +136,68 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings
   if (Designing() || !IsActive()) return;
   MakeCurrent();
   if (IsServer) {
-    // GAP: the resident CGI server is not part of this build. A program
-    // started by hand has no request to serve and ends here.
-    WriteErrorLog("CGI server mode is not available in this build");
-    if (AutoTerminate) TerminateProgram();
+    ServerTimer = std::make_unique<TResidentServer>(
+        StdServerQueue(), CGIMode, [this](const std::string& name) { ServeQueued(name); });
     return;
   }
-  HandleRequestFile("_C_" + cgiState.RequestId + "_REQ");
+  HandleRequestFile(RequestFileNameOf(cgiState.RequestId));
 }
 
 void TCGIStdEngine::HandleRequestFile(const std::string& name) {
-  cgiState.RequestFileName = name;
+  if (IsServer) {
+    if (ServerTimer) ServerTimer->HandleRequestFile(name);
+    return;
+  }
+  if (CGIMode != TCGIMode::NormalMode) {
+    // No server took the request at start: start one and hand it over. A
+    // request whose file name would not fit a queue entry is served here.
+    if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
+    if (FitsEntryFile(RequestFileNameOf(cgiState.RequestId))) StdServerQueue().HandOver(serverData);
+  }
+  if (!cgiState.RequestFileWritten) cgiState.RequestFileName = name;
+  ServeInProcess();
+}
+
+void TCGIStdEngine::ServeInProcess() {
+  // A request file written for a server that never took it holds the body,
+  // which standard input no longer has.
+  if (cgiState.RequestFileWritten) {
+    auto file = std::make_unique<TFile>();
+    if (file->Open(cgiState.RequestFileName, FileAccess::Read, FileShare::DenyNone,
+                   FileCreate::OpenExisting)) {
+      ReadVariableBlock(*file);
+      cgiState.InputStream = std::move(file);
+    }
+    DeleteFile(cgiState.RequestFileName);
+    cgiState.RequestFileWritten = false;
+  }
   RunRequest();
   if (AutoTerminate) TerminateProgram();
+}
+
+void TCGIStdEngine::ServeQueued(const std::string& name) {
+  cgiState.RequestFileName = name;
+  OpenRequestFiles(name);
+  RunRequest();
+  // The answer must be whole in its file before the entry goes, whatever
+  // AutoTerminate says, and a long-lived server must not keep the files open.
+  cgiState.OutputStream.reset();
+  cgiState.InputStream.reset();
+  cgiState.VariableList.reset();
+}
+
+void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
+  const std::string base = name.substr(0, name.size() - 3);
+  auto input = std::make_unique<TFile>();
+  TStringList variables;
+  if (input->Open(base + "REQ", FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
+    variables = ReadVariableBlock(*input);
+  cgiState.InputStream = std::move(input);
+  // The answer holds what the request did: owner only, like the request.
+  TFile output;
+  output.Open(base + "OUT", FileAccess::Write, FileShare::DenyNone, FileCreate::CreatePrivate);
+  cgiState.OutputStream = std::make_unique<TCgiOutput>(std::move(output));
+  cgiState.VariableList = std::move(variables);
 }
 
 void TCGIStdEngine::ExecRequest() {
@@ -171,17 +307,22 @@ bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
 
 void CgiSEngStart() {
   RegisterGateway(TGatewayKind::CgiStd, CreateStdEngine);
-  IsServer = (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
-             ParamStr(1) == "START_SERVER";
+  IsServer =
+      (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) || ParamStr(1) == "START_SERVER";
+  TServerQueue& queue = StdServerQueue();
+  queue.IsServer = IsServer;
   if (!TCGIStdEngine::IsActive()) return;
-  if (!IsServer) {
-    cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
-    cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
-  }
+  queue.ProgramStart(serverData);
+  if (IsServer) return;
+  cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
+  cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
+  // A running server takes the request; WaitForAnswer ends the program.
+  if (queue.QueueRequest(serverData)) queue.WaitForAnswer(serverData);
 }
 
 void CgiSEngEnd() {
   if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+  StdServerQueue().ProgramEnd(serverData);
 }
 
 }  // namespace pithorama

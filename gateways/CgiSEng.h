@@ -10,6 +10,7 @@
 #include "engine/GenEng.h"
 #include "engine/HttpEng.h"
 #include "gateways/CgiOutput.h"
+#include "gateways/CgiServer.h"
 
 namespace pithorama {
 
@@ -34,15 +35,26 @@ class TCGIStdEngine : public THttpEngine {
 
   // The request's content: the body, or the query string of a GET.
   std::string ReadContent();
-  // Serves one request; in NormalMode the request of this process.
+  // Serves one request: in NormalMode the request of this process; in the
+  // resident server the taken request `name`; in any other client the
+  // request is handed to a server started for it.
   void HandleRequestFile(const std::string& name);
+  // Server side: the request file `name` (ending in "_REQ") becomes the
+  // input, its variable block the variables, and the answer goes to the
+  // file of the same name ending in "_OUT".
+  void OpenRequestFiles(const std::string& name);
 
   // True when the program was started through standard CGI.
   static bool IsActive();
 
  private:
+  // Runs one request in this process and ends it (AutoTerminate).
+  void ServeInProcess();
+  void ServeQueued(const std::string& name);
+
   bool ForceServer = false;
   bool FirstRequest = true;
+  std::unique_ptr<TResidentServer> ServerTimer;  // the resident server's polling, server only
 };
 
 // Per-thread state of the gateway. In a plain CGI process the streams wrap
@@ -54,12 +66,17 @@ struct TCgiThreadState {
   std::optional<TStringList> VariableList;  // only on the server side of a relayed request
   std::string RequestContent;
   std::string RequestId;
+  bool RequestFileWritten = false;  // a client wrote RequestFileName (it holds the body)
 };
 TCgiThreadState& CgiThreadState();
 
 // The engine of this process and whether it is the resident CGI server.
 extern TCGIStdEngine* ActiveCGIEngine;
 extern bool IsServer;
+
+// The queue of the standard gateway's resident server, and the main thread's
+// part in it.
+TServerQueue& StdServerQueue();
 
 // Module steps: decide IsServer, wrap standard input and output in a plain CGI
 // start and register the gateway with the facade; at the end, send what is

@@ -4,11 +4,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pithorama {
 
 // The value of an environment variable, read whole; nullopt when absent.
 std::optional<std::string> GetEnvironment(std::string_view name);
+
+// Every "name=value" string of the process environment, in block order.
+std::vector<std::string> EnvironmentBlock();
 
 // The command line. Programs hand main's arguments over once at start; a
 // library reads its process's command line on first use.

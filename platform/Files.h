@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/DateTime.h"
 
@@ -15,10 +17,11 @@ namespace pithorama {
 enum class FileAccess { Read, Write, ReadWrite };
 enum class FileShare { DenyNone, DenyWrite, DenyRead, Exclusive };
 enum class FileCreate {
-  OpenExisting,  // fail when missing
-  OpenAlways,    // create when missing
-  CreateAlways,  // create or truncate
-  CreateNew,     // fail when it exists, never follow a symbolic link; mode 0600
+  OpenExisting,   // fail when missing
+  OpenAlways,     // create when missing
+  CreateAlways,   // create or truncate
+  CreateNew,      // fail when it exists, never follow a symbolic link; mode 0600
+  CreatePrivate,  // create or truncate, never follow a symbolic link; mode 0600 when created
 };
 
 // An open file, closed when the object goes. Operations do not throw; they
@@ -50,6 +53,10 @@ class TFile {
   bool Seek(int64_t position);
   bool SeekEnd();
   int64_t Size();
+  // Cuts the file to `size` bytes; the position stays where it was.
+  bool Truncate(int64_t size);
+  // Sets the file's last-write time to now.
+  bool Touch();
   bool Close();
   int LastError() const { return lastError_; }
 
@@ -67,10 +74,25 @@ class TFile {
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 bool CreateDir(const std::string& path);
+// Creates a folder that only the owner may enter.
+bool CreatePrivateDir(const std::string& path);
+// Seconds since the file was last written; nullopt when it does not exist.
+std::optional<double> FileAgeSeconds(const std::string& path);
+// The full names of the files in `folder` whose names begin with `namePrefix`.
+std::vector<std::string> ListFiles(const std::string& folder, std::string_view namePrefix);
 bool DeleteFile(const std::string& path);
 // Replaces `to` atomically where the file system allows it.
 bool RenameFile(const std::string& from, const std::string& to);
 bool SetFileDate(const std::string& path, TDateTime localTime);
+
+// Opens a file that other processes of the system open with a sharing lock,
+// making `attempts` tries in all. After a try that fails only because another
+// holder has the lock, it waits up to pauseMs for the lock to be let go, trying
+// again every few milliseconds, so the pause bounds the wait instead of being
+// slept whole. Any other failure (a missing file with OpenExisting) ends the
+// try at once and counts as one attempt, with the same bounded pause.
+bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, FileShare share,
+                   FileCreate create, int attempts, int pauseMs);
 
 // Appends data to the file with one write of the whole text, creating the file
 // when missing, so that lines of processes that log at once never interleave.

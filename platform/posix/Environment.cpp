@@ -1,5 +1,7 @@
 #include "platform/Environment.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -11,6 +13,12 @@ std::optional<std::string> GetEnvironment(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+std::vector<std::string> EnvironmentBlock() {
+  std::vector<std::string> block;
+  for (char** entry = environ; *entry != nullptr; ++entry) block.emplace_back(*entry);
+  return block;
 }
 
 static std::vector<std::string>& Arguments() {

@@ -1,14 +1,18 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "platform/Threads.h"
 
 namespace pithorama {
 
@@ -43,13 +47,15 @@ static int OpenFlags(FileAccess access, FileCreate create) {
     // Truncation waits until the sharing lock is held (see Open).
     case FileCreate::CreateAlways: flags |= O_CREAT; break;
     case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
+    case FileCreate::CreatePrivate: flags |= O_CREAT | O_NOFOLLOW; break;
   }
   return flags;
 }
 
 bool TFile::Open(const std::string& path, FileAccess access, FileShare share, FileCreate create) {
   Close();
-  mode_t mode = create == FileCreate::CreateNew ? 0600 : 0666;
+  const bool ownerOnly = create == FileCreate::CreateNew || create == FileCreate::CreatePrivate;
+  mode_t mode = ownerOnly ? 0600 : 0666;
   int fd = ::open(path.c_str(), OpenFlags(access, create), mode);
   if (fd < 0) {
     lastError_ = errno;
@@ -60,7 +66,8 @@ bool TFile::Open(const std::string& path, FileAccess access, FileShare share, Fi
     ::close(fd);
     return false;
   }
-  if (create == FileCreate::CreateAlways && ::ftruncate(fd, 0) != 0) {
+  const bool truncate = create == FileCreate::CreateAlways || create == FileCreate::CreatePrivate;
+  if (truncate && ::ftruncate(fd, 0) != 0) {
     lastError_ = errno;
     ::close(fd);
     return false;
@@ -157,6 +164,23 @@ int64_t TFile::Size() {
   return info.st_size;
 }
 
+bool TFile::Truncate(int64_t size) {
+  if (::ftruncate(handle_, size) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool TFile::Touch() {
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+  if (::futimens(handle_, times) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
 bool TFile::Close() {
   if (handle_ < 0) return true;
   int fd = handle_;
@@ -194,6 +218,45 @@ bool DirectoryExists(const std::string& path) {
 }
 
 bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreatePrivateDir(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
+
+std::optional<double> FileAgeSeconds(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec - info.st_mtim.tv_sec) +
+         static_cast<double>(now.tv_nsec - info.st_mtim.tv_nsec) / 1e9;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder, std::string_view namePrefix) {
+  std::vector<std::string> found;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.substr(0, namePrefix.size()) == namePrefix && name != "." && name != "..")
+      found.push_back(folder + "/" + std::string(name));
+  }
+  ::closedir(dir);
+  return found;
+}
+
+bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, FileShare share,
+                   FileCreate create, int attempts, int pauseMs) {
+  constexpr int kStepMs = 2;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (file.Open(path, access, share, create)) return true;
+    for (int waited = 0; waited < pauseMs; waited += kStepMs) {
+      SleepMs(std::min(kStepMs, pauseMs - waited));
+      // Only a held lock is worth trying again before the pause is over.
+      if (file.LastError() != EACCES) continue;
+      if (file.Open(path, access, share, create)) return true;
+    }
+  }
+  return false;
+}
+
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;

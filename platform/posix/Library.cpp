@@ -2,23 +2,38 @@
 
 #include <dlfcn.h>
 
+#include "platform/Component.h"
+#include "platform/Module.h"
+
 namespace pithorama {
 
-TDynamicLibrary::~TDynamicLibrary() {
-  if (handle_ != nullptr) ::dlclose(handle_);
-}
-
 bool TDynamicLibrary::Load(const std::string& path) {
-  ::dlerror();
+  Unload();
+  // Local binding: the library's own copies of the system's modules never
+  // mix with those of the host or of another library.
   handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ != nullptr) return true;
-  const char* reason = ::dlerror();
-  errorText_ = reason != nullptr ? reason : "unknown error";
-  return false;
+  if (handle_ == nullptr) {
+    const char* error = ::dlerror();
+    errorText_ = error != nullptr ? error : "cannot load " + path;
+    return false;
+  }
+  errorText_.clear();
+  return true;
 }
 
 void* TDynamicLibrary::Symbol(const char* name) const {
   return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
+}
+
+void TDynamicLibrary::Unload() {
+  if (handle_ != nullptr) ::dlclose(handle_);
+  handle_ = nullptr;
+}
+
+void EndLibrary() {
+  delete Application;
+  Application = nullptr;
+  RunModuleEndSteps();
 }
 
 }  // namespace pithorama

@@ -52,6 +52,14 @@ struct Watch {
   bool closeDone = false;    // FdClose (or a failed connect) went out: nothing more
 };
 
+// A descriptor other than a socket (a file watch, the signal pipe) whose
+// handler runs on the owning thread when it can be read.
+struct Readable {
+  int fd;
+  TWindow window;
+  std::shared_ptr<std::function<void()>> handler;
+};
+
 struct Queue {
   Queue() : wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~Queue() {
@@ -61,6 +69,7 @@ struct Queue {
   std::deque<Posted> posted;
   std::vector<Timer> timers;
   std::vector<Watch> watches;
+  std::vector<Readable> readables;
 };
 
 struct WindowRecord {
@@ -169,6 +178,21 @@ void CollectReadiness(Queue& queue) {
   }
 }
 
+// Runs the handlers of the queue's readable descriptors that have data now;
+// the handlers run without the lock, since they usually post messages.
+void RunReadyHandlers(Queue& queue) {
+  std::vector<std::shared_ptr<std::function<void()>>> ready;
+  {
+    std::lock_guard<std::mutex> hold(gLock);
+    std::vector<pollfd> fds;
+    for (const Readable& readable : queue.readables) fds.push_back({readable.fd, POLLIN, 0});
+    if (fds.empty() || ::poll(fds.data(), fds.size(), 0) <= 0) return;
+    for (size_t i = 0; i < fds.size(); ++i)
+      if (fds[i].revents != 0) ready.push_back(queue.readables[i].handler);
+  }
+  for (const auto& handler : ready) (*handler)();
+}
+
 void DeliverDueTimers(Queue& queue) {
   std::vector<Posted> due;
   {
@@ -220,6 +244,7 @@ void DestroyMessageWindow(TWindow window) {
   for (const Watch& watch : queue.watches)
     if (watch.window == window) watched.push_back(watch.fd);
   for (int fd : watched) ForgetWatchLocked(fd);
+  std::erase_if(queue.readables, [window](const Readable& r) { return r.window == window; });
   procedure = std::move(it->second.procedure);
   gWindows.erase(it);
 }
@@ -270,6 +295,7 @@ void DispatchMessages() {
   std::shared_ptr<Queue> queue = ThisQueue();
   DrainWake(*queue);
   CollectReadiness(*queue);
+  RunReadyHandlers(*queue);
   std::deque<Posted> batch;
   {
     std::lock_guard<std::mutex> hold(gLock);
@@ -295,6 +321,7 @@ void WaitForMessage(int timeoutMs) {
       short events = PollEventsFor(watch);
       if (events) fds.push_back({watch.fd, events, 0});
     }
+    for (const Readable& readable : queue->readables) fds.push_back({readable.fd, POLLIN, 0});
   }
   // An interrupted poll() simply returns; callers loop on their own condition.
   if (::poll(fds.data(), fds.size(), timeoutMs) > 0 && fds[0].revents) DrainWake(*queue);
@@ -320,6 +347,24 @@ void SocketWasRead(int fd) {
   if (it == gWatchedSockets.end()) return;
   for (Watch& watch : it->second->watches)
     if (watch.fd == fd) watch.readPending = false;
+}
+
+bool WatchReadable(int fd, TWindow window, std::function<void()> onReadable) {
+  std::lock_guard<std::mutex> hold(gLock);
+  auto it = gWindows.find(window);
+  if (it == gWindows.end()) return false;
+  Queue& queue = *it->second.queue;
+  std::erase_if(queue.readables, [fd](const Readable& r) { return r.fd == fd; });
+  queue.readables.push_back(
+      {fd, window, std::make_shared<std::function<void()>>(std::move(onReadable))});
+  Wake(queue);  // a waiting owner starts watching at once
+  return true;
+}
+
+void ForgetReadable(int fd) {
+  std::lock_guard<std::mutex> hold(gLock);
+  for (auto& [window, record] : gWindows)
+    std::erase_if(record.queue->readables, [fd](const Readable& r) { return r.fd == fd; });
 }
 
 }  // namespace posix

@@ -247,3 +247,59 @@ class SmtpSink:
                 found.append((envelope, f.read()))
             n += 1
         return found
+
+
+class IsapiHost:
+    """isapi-host serving one ISAPI library on a free loopback port. The host
+    program is copied into a folder of its own first, since a library such as
+    pithorama keeps its data beside the server's program file; `extra_files`
+    go there too. stop() ends it with SIGTERM (the library is unloaded) and
+    answers its exit code and what it wrote to standard error."""
+
+    def __init__(self, library, threads=8, extra_files=(), env=None):
+        bin_dir = os.environ.get("PITHORAMA_BIN",
+                                 os.path.join(os.path.dirname(__file__), "../../build/bin"))
+        self.folder = tempfile.mkdtemp(prefix="pithorama-isapi-")
+        self.program = os.path.join(self.folder, "isapi-host")
+        shutil.copy2(os.path.join(bin_dir, "isapi-host"), self.program)
+        for path in extra_files:
+            shutil.copy2(path, self.folder)
+        self.library = os.path.join(bin_dir, "..", "lib", library)
+        self.script = "/" + library
+        self.threads = threads
+        self.env = dict(os.environ, CGI_LOG_DIR=self.folder, **(env or {}))
+        self.process = None
+
+    def __enter__(self):
+        self.process = subprocess.Popen(
+            [self.program, "--port", "0", "--threads", str(self.threads), self.library],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env, start_new_session=True)
+        line = self.process.stdout.readline().decode().strip()
+        if not line.isdigit():
+            self.process.kill()
+            self.process.wait()
+            raise RuntimeError("isapi-host did not start: " + line +
+                               self.process.stderr.read().decode(errors="replace"))
+        self.port = int(line)
+        return self
+
+    def url(self, path=""):
+        return "http://127.0.0.1:%d%s%s" % (self.port, self.script, path)
+
+    def stop(self):
+        if self.process is None:
+            return None, ""
+        os.killpg(self.process.pid, signal.SIGTERM)
+        try:
+            _, err = self.process.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            _, err = self.process.communicate()
+        self.process.stdout.close()
+        self.process.stderr.close()
+        code, self.process = self.process.returncode, None
+        return code, err.decode(errors="replace")
+
+    def __exit__(self, *exc):
+        self.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)

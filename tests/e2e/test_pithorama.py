@@ -4,6 +4,8 @@ through a real SMTP server."""
 import concurrent.futures
 import os
 import re
+import subprocess
+import time
 import unittest
 
 from servers import Lighttpd, SmtpSink, curl
@@ -75,6 +77,32 @@ class PithoramaSite(unittest.TestCase):
             self.assertIn(line, known)
 
         self.assertEqual(self.log_lines(), [b"127.0.0.1 | http://127.0.0.1/form.html |  | "])
+
+    def test_started_by_hand_serves_later_hits(self):
+        # pithorama keeps NormalMode: started by hand it becomes the resident
+        # server, and later hits hand their requests to it.
+        queue = os.path.join(self.cgi, "Temp", "pithorama_S")
+        server = subprocess.Popen([os.path.join(self.cgi, "pithorama")],
+                                  env={"PATH": "/usr/bin:/bin"}, cwd=self.cgi,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            deadline = time.monotonic() + 20
+            while not os.path.exists(queue) and time.monotonic() < deadline:
+                time.sleep(0.02)
+            with SmtpSink(SMTP_PORT) as smtp:
+                for _ in range(2):
+                    status, headers, body = self.hit()
+                    self.assertEqual(status, 200, headers + self.server.error_log())
+                    self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
+                messages = smtp.messages()
+            self.assertEqual(len(messages), 2)
+            self.assertEqual(len(self.log_lines()), 2)
+            self.assertIsNone(server.poll())
+        finally:
+            server.terminate()
+            server.wait(timeout=20)
+        self.assertFalse(os.path.exists(queue))
 
     def test_no_quote_files(self):
         os.remove(os.path.join(self.cgi, "QUOTES.DTA"))

@@ -1,0 +1,20 @@
+// The echo program built as a shared library that a web server loads: the
+// same form, started by the library's load hook instead of main.
+#include "platform/Library.h"
+
+#include "examples/echo/EchoForm.h"
+#include "gateways/LibraryGateways.h"
+#include "platform/Module.h"
+
+using namespace pithorama;
+
+void pithorama::LibraryStart() {
+  StartModules({{"HttpEng", HttpEngStart, HttpEngEnd}});
+  StartLibraryGateways();
+  InitApplication();
+  Application->Initialize();
+  echo::TEchoForm* EchoForm = nullptr;
+  // In a library the facade creates the library gateways while the form loads;
+  // the server's calls serve the requests later.
+  Application->CreateForm(EchoForm);
+}

@@ -1,0 +1,62 @@
+// The resident server's side of the queue (CgiQueue.h): its main window with
+// the title that clients look for, the polling timer, the wake-up on changes
+// of the queue file, and the serving of each taken request, on the timer's
+// thread (ServerMode) or on a thread of its own (ServerThreadMode).
+//
+//   server_ = std::make_unique<TResidentServer>(queue, CGIMode,
+//       [this](const std::string& name) { OpenRequestFiles(name); RunRequest(); ... });
+//
+// The serve function runs one request completely on the calling thread; the
+// entry is removed from the queue after it returns. Deleting the queue file
+// ends the server at its next tick; so does a close message (SIGTERM, SIGINT,
+// SIGHUP).
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "engine/HttpEng.h"
+#include "gateways/CgiQueue.h"
+#include "platform/FileWatch.h"
+#include "platform/Messages.h"
+#include "platform/WindowTitle.h"
+
+namespace pithorama {
+
+class TResidentServer {
+ public:
+  using TServeRequest = std::function<void(const std::string& name)>;
+
+  // Sets the server up on the calling thread, whose message loop then drives it.
+  TResidentServer(TServerQueue& queue, TCGIMode mode, TServeRequest serve);
+  // Stops polling and waits for the request threads still running.
+  ~TResidentServer();
+  TResidentServer(const TResidentServer&) = delete;
+  TResidentServer& operator=(const TResidentServer&) = delete;
+
+  // Serves one taken request and removes its entry.
+  void HandleRequestFile(const std::string& name);
+  // One look at the queue: serves the next request, if any, and ends the
+  // program when the queue file is gone.
+  void ServerTimerTick();
+
+ private:
+  intptr_t WindowProc(unsigned message);
+  void RunRequestThread(const std::string& name);
+
+  TServerQueue& queue_;
+  TCGIMode mode_;
+  TServeRequest serve_;
+  TWindow window_ = 0;
+  TWindowTitle title_;
+  TFileWatch watch_;
+  bool ticking_ = false;
+  bool polling_ = true;
+  std::mutex threadsLock_;
+  std::condition_variable threadsDone_;
+  int runningThreads_ = 0;
+};
+
+}  // namespace pithorama
