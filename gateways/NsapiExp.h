@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gateways/NsapiRecords.h"
+#include "platform/Library.h"
 
 namespace pithorama {
 
@@ -18,4 +19,4 @@ int NsapiServe(pblock* pb, Session* sn, Request* rq);
 }  // namespace pithorama
 
 // The service function named in the server's configuration.
-extern "C" int NsapiService(pblock* pb, Session* sn, Request* rq);
+extern "C" PITHORAMA_EXPORT int NsapiService(pblock* pb, Session* sn, Request* rq);

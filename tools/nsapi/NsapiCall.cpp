@@ -1,12 +1,42 @@
 #include "tools/nsapi/NsapiCall.h"
 
 #include <cctype>
+#include <mutex>
+#include <unordered_map>
+
+namespace {
+
+std::mutex connectionsMutex;
+std::unordered_map<SYS_NETFD, nsapi_host_connection> connections;
+SYS_NETFD nextSocket = 1;
+
+}  // namespace
+
+SYS_NETFD NsapiHostAttach(const nsapi_host_connection& connection) {
+  std::lock_guard<std::mutex> guard(connectionsMutex);
+  const SYS_NETFD sd = nextSocket++;
+  connections[sd] = connection;
+  return sd;
+}
+
+void NsapiHostDetach(SYS_NETFD sd) {
+  std::lock_guard<std::mutex> guard(connectionsMutex);
+  connections.erase(sd);
+}
+
+extern "C" int nsapi_host_find(SYS_NETFD sd, nsapi_host_connection* found) {
+  std::lock_guard<std::mutex> guard(connectionsMutex);
+  auto it = connections.find(sd);
+  if (it == connections.end()) return 0;
+  *found = it->second;
+  return 1;
+}
 
 NsapiCall::NsapiCall(const nsapi_host_connection& connection, int bufferSize)
     : buffer_(static_cast<size_t>(bufferSize)) {
   pb = pblock_create(4);
   pblock_nvinsert("fn", "NsapiService", pb);
-  const SYS_NETFD sd = nsapi_host_attach(&connection);
+  const SYS_NETFD sd = NsapiHostAttach(connection);
   input.sd = sd;
   input.maxsize = bufferSize;
   input.inbuf = buffer_.data();
@@ -23,7 +53,7 @@ NsapiCall::NsapiCall(const nsapi_host_connection& connection, int bufferSize)
 }
 
 NsapiCall::~NsapiCall() {
-  nsapi_host_detach(session.csd);
+  NsapiHostDetach(session.csd);
   for (pblock* block :
        {pb, session.client, request.vars, request.reqpb, request.headers, request.srvhdrs})
     pblock_free(block);

@@ -17,6 +17,11 @@
 
 #include "tools/nsapi/NsapiServer.h"
 
+// The host's connections, found by the server library through nsapi_host_find.
+// Registers a connection (the structure is copied) and answers its socket.
+SYS_NETFD NsapiHostAttach(const nsapi_host_connection& connection);
+void NsapiHostDetach(SYS_NETFD sd);
+
 class NsapiCall {
  public:
   // Attaches the connection; the input buffer holds bufferSize bytes.

@@ -6,20 +6,11 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace {
 
-std::mutex connectionsMutex;
-std::unordered_map<SYS_NETFD, nsapi_host_connection> connections;
-SYS_NETFD nextSocket = 1;
-
 bool FindConnection(SYS_NETFD sd, nsapi_host_connection& found) {
-  std::lock_guard<std::mutex> guard(connectionsMutex);
-  auto it = connections.find(sd);
-  if (it == connections.end()) return false;
-  found = it->second;
-  return true;
+  return nsapi_host_find(sd, &found) != 0;
 }
 
 char* CopyText(const char* text) {
@@ -67,18 +58,6 @@ void AppendParam(std::string& out, const pb_param* pp) {
 }  // namespace
 
 extern "C" {
-
-SYS_NETFD nsapi_host_attach(const nsapi_host_connection* connection) {
-  std::lock_guard<std::mutex> guard(connectionsMutex);
-  const SYS_NETFD sd = nextSocket++;
-  connections[sd] = *connection;
-  return sd;
-}
-
-void nsapi_host_detach(SYS_NETFD sd) {
-  std::lock_guard<std::mutex> guard(connectionsMutex);
-  connections.erase(sd);
-}
 
 void nsapi_host_each_param(pblock* pb, void (*visit)(void*, const pb_param*), void* context) {
   for (int i = 0; i < pb->hsize; ++i)

@@ -3,14 +3,14 @@
 // as hash tables, critical sections over mutexes, and connections that the
 // host attaches.
 //
-// A connection's socket is a number that names the host's connection: the
-// server functions read the request body and write the answer through it, and
-// http_start_response hands the status and the response header block to it.
-//
-//   nsapi_host_connection c = {&myConnection, ReadBody, WriteAnswer, StartAnswer};
-//   SYS_NETFD sd = nsapi_host_attach(&c);
-//   ... build the Session and Request with sd, call the service function ...
-//   nsapi_host_detach(sd);
+// A connection's socket is a number that names one of the host's
+// connections: the server functions read the request body and write the answer
+// through it, and http_start_response hands the status and the response header
+// block to it. The host process keeps its connections and lets the library
+// find them through nsapi_host_find, which the host exports (it is linked with
+// its symbols exported). Any copy of this library that a gateway loads thus
+// reaches the host's connections, as a real server's function library reaches
+// the server's. NsapiCall.h is the host's side.
 #pragma once
 
 #include "gateways/NsapiRecords.h"
@@ -27,9 +27,9 @@ typedef struct {
   int (*start_response)(void* context, const char* status, pblock* headers);
 } nsapi_host_connection;
 
-// Registers a connection (the structure is copied) and answers its socket.
-SYS_NETFD nsapi_host_attach(const nsapi_host_connection* connection);
-void nsapi_host_detach(SYS_NETFD sd);
+// Provided by the host process: copies the connection of that socket into
+// *found and answers 1, or answers 0 for a socket it does not know.
+int nsapi_host_find(SYS_NETFD sd, nsapi_host_connection* found);
 
 // Calls visit for every entry of the block.
 void nsapi_host_each_param(pblock* pb, void (*visit)(void* context, const pb_param* pp),

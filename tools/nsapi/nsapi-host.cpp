@@ -3,52 +3,69 @@
 // those of the stand-in server library (libnsapi-server.so), which the gateway
 // finds beside itself or through NSAPI_SERVER_LIBRARY.
 //
-//   nsapi-host --library build/lib/echo.so [--port 0] [--threads 8]
-//              [--function NsapiService]
+//   nsapi-host [--port N] [--threads N] [--function NAME] LIBRARY
 //
-// With --port 0 it takes a free port and prints it on a line of its own once
-// it listens. For each request it fills the server's records (request line
-// values, request headers under lower-case names, the client address, the
-// working variables, the directive's parameter block), calls the service
-// function on one of its threads, and sends the status and the response
-// header block when the library calls http_start_response. It ends on SIGTERM
-// or SIGINT.
-#include <atomic>
-#include <chrono>
-#include <csignal>
+// It loads LIBRARY and listens on 127.0.0.1:N (N = 0: a free port); once it
+// listens it prints the port on a line of its own. For each request it fills
+// the server's records (request line values, request headers under lower-case
+// names, the client address, the working variables, the directive's parameter
+// block), calls the service function NAME (default NsapiService) on one of N
+// threads (default 4), and sends the status and the response header block
+// when the library calls http_start_response. It ends on SIGTERM, SIGINT or
+// SIGHUP after the requests in progress.
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
-#include <thread>
 
 #include "platform/Library.h"
+#include "platform/Signals.h"
 #include "tools/httphost/HttpHost.h"
 #include "tools/nsapi/NsapiCall.h"
 
+using namespace pithorama;
+
 namespace {
 
-std::atomic<bool> stopRequested{false};
-extern "C" void RequestStop(int) { stopRequested = true; }
-
 struct TOptions {
-  std::string library;
-  std::string function = "NsapiService";
-  int port = 8080;
-  int threads = 8;
+  int Port = 0;
+  int Threads = 4;
+  std::string Function = "NsapiService";
+  std::string Library;
 };
 
-bool ParseOptions(int argc, char** argv, TOptions& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const std::string value = argv[i + 1];
-    if (name == "--library") options.library = value;
-    else if (name == "--function") options.function = value;
-    else if (name == "--port") options.port = std::atoi(value.c_str());
-    else if (name == "--threads") options.threads = std::atoi(value.c_str());
-    else return false;
+[[noreturn]] void Usage(const char* problem) {
+  std::fprintf(stderr,
+               "nsapi-host: %s\nusage: nsapi-host [--port N] [--threads N] [--function NAME] "
+               "LIBRARY\n",
+               problem);
+  std::exit(2);
+}
+
+long Number(const char* text, long low, long high) {
+  char* end = nullptr;
+  long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < low || value > high) Usage("bad number");
+  return value;
+}
+
+TOptions ReadOptions(int argc, char** argv) {
+  TOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--port" && hasValue)
+      options.Port = static_cast<int>(Number(argv[++i], 0, 65535));
+    else if (arg == "--threads" && hasValue)
+      options.Threads = static_cast<int>(Number(argv[++i], 1, 1024));
+    else if (arg == "--function" && hasValue)
+      options.Function = argv[++i];
+    else if (arg.rfind("--", 0) == 0 || !options.Library.empty())
+      Usage("unknown argument");
+    else
+      options.Library = arg;
   }
-  return argc % 2 == 1 && !options.library.empty() && options.port >= 0 && options.port < 65536 &&
-         options.threads > 0;
+  if (options.Library.empty()) Usage("no library named");
+  return options;
 }
 
 // One request's connection: the body is read from the gathered request, the
@@ -109,36 +126,35 @@ void Serve(nsapi_service_fn service, httphost::TRequest& request, httphost::TAns
 }  // namespace
 
 int main(int argc, char** argv) {
-  TOptions options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::cerr << "usage: nsapi-host --library FILE [--port N] [--threads N] [--function NAME]\n";
-    return 2;
-  }
-  pithorama::TDynamicLibrary library;
-  if (!library.Load(options.library)) {
-    std::cerr << "nsapi-host: " << library.ErrorText() << "\n";
+  const TOptions options = ReadOptions(argc, argv);
+  BlockTerminationSignals();  // before the library or the server start threads
+
+  TDynamicLibrary library;
+  if (!library.Load(options.Library)) {
+    std::fprintf(stderr, "nsapi-host: %s\n", library.ErrorText().c_str());
     return 1;
   }
-  auto service = reinterpret_cast<nsapi_service_fn>(library.Symbol(options.function.c_str()));
+  auto service = reinterpret_cast<nsapi_service_fn>(library.Symbol(options.Function.c_str()));
   if (service == nullptr) {
-    std::cerr << "nsapi-host: " << options.library << " has no function " << options.function
-              << "\n";
+    std::fprintf(stderr, "nsapi-host: %s has no function %s\n", options.Library.c_str(),
+                 options.Function.c_str());
     return 1;
   }
-  std::signal(SIGTERM, RequestStop);
-  std::signal(SIGINT, RequestStop);
-  httphost::THttpServer server(options.threads,
+  httphost::THttpServer server(options.Threads,
                                [service](httphost::TRequest& request, httphost::TAnswer& answer) {
                                  Serve(service, request, answer);
                                });
   try {
-    const uint16_t port = server.Start(static_cast<uint16_t>(options.port));
-    std::cout << port << std::endl;
+    const uint16_t port = server.Start(static_cast<uint16_t>(options.Port));
+    std::printf("%u\n", port);
+    std::fflush(stdout);
   } catch (const std::exception& error) {
-    std::cerr << "nsapi-host: " << error.what() << "\n";
+    std::fprintf(stderr, "nsapi-host: %s\n", error.what());
     return 1;
   }
-  while (!stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+  WaitForTerminationSignal();
   server.Stop();
+  library.Unload();
   return 0;
 }
