@@ -1,8 +1,8 @@
 """Requests per second of the echo example served three ways in the same run:
 the echo library through nsapi-host, the same library through isapi-host, and
 the echo program as a CGI through lighttpd (the baseline). wrk drives each in
-turn with keep-alive connections; the rounds alternate so that a slow moment
-of the machine falls on all three. Prints the median of each and the ratios
+turn with keep-alive connections; the rounds alternate, each starting with
+another contender, so that a slow moment of the machine falls on all three. Prints the median of each and the ratios
 to the CGI figure.
 
     python3 bench/library_hosts_bench.py BUILD_DIR [SECONDS] [ROUNDS]"""
@@ -21,12 +21,15 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
 from servers import Lighttpd  # noqa: E402
 
-QUERY = "/echo?name=Ada&topic=engines"
+QUERY = "?name=Ada&topic=engines"
 
 
 def wrk(url, seconds):
     out = subprocess.run(["wrk", "-t2", "-c8", "-d%ds" % seconds, url],
                          capture_output=True, text=True, check=True).stdout
+    # An answer other than 2xx would measure an error page.
+    if "Non-2xx" in out:
+        raise RuntimeError("error answers from " + url + "\n" + out)
     return float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
 
 
@@ -64,13 +67,19 @@ def main():
     with cgi:
         hosts = {"nsapi-host": LibraryHost(build, "nsapi-host"),
                  "isapi-host": LibraryHost(build, "isapi-host")}
-        urls = {"CGI through lighttpd": cgi.url("/cgi-bin" + QUERY),
-                **{name: host.url(QUERY) for name, host in hosts.items()}}
+        # isapi-host serves the library under its file name.
+        urls = {"CGI through lighttpd": cgi.url("/cgi-bin/echo" + QUERY),
+                "nsapi-host": hosts["nsapi-host"].url("/echo" + QUERY),
+                "isapi-host": hosts["isapi-host"].url("/echo.so" + QUERY)}
         try:
             figures = {name: [] for name in urls}
-            for _ in range(rounds):
-                for name, url in urls.items():
-                    figures[name].append(wrk(url, seconds))
+            names = list(urls)
+            for round_number in range(rounds):
+                # Each round starts with another contender, so that none always
+                # follows the process starts of the CGI run.
+                shift = round_number % len(names)
+                for name in names[shift:] + names[:shift]:
+                    figures[name].append(wrk(urls[name], seconds))
         finally:
             for host in hosts.values():
                 host.close()

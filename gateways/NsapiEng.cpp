@@ -115,14 +115,17 @@ bool EnsureNsapiBound() {
   if (!activeFlag) return false;
   const std::string path =
       ServerLibraryPath("ns-httpd20.dll", "libnsapi-server.so", "NSAPI_SERVER_LIBRARY");
-  // The server's library stays loaded for the life of the process.
-  static TDynamicLibrary library;
-  if (!library.Load(path)) {
+  // The server's library stays loaded for the life of the process, even after
+  // this library is unloaded: the bound functions must never point into code
+  // that is gone, and the server still uses what it made through them.
+  auto* library = new TDynamicLibrary();
+  if (!library->Load(path)) {
     bindingDone = true;
-    WriteErrorLog("NSAPI server library cannot be loaded : " + library.ErrorText());
+    WriteErrorLog("NSAPI server library cannot be loaded : " + library->ErrorText());
+    delete library;
     return false;
   }
-  return BindNsapiServer([](const char* name) { return library.Symbol(name); }, path);
+  return BindNsapiServer([library](const char* name) { return library->Symbol(name); }, path);
 }
 
 TNSAPIEngine::TNSAPIEngine(TComponent* owner) : THttpEngine(owner) {
