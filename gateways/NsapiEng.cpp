@@ -137,17 +137,7 @@ TNSAPIEngine::TNSAPIEngine(TComponent* owner) : THttpEngine(owner) {
 
 TNSAPIEngine::TNSAPIEngine(TComponent* owner, const TGatewaySettings& settings)
     : TNSAPIEngine(owner) {
-  NoCache = settings.NoCache;
-  TempDir = settings.TempDir;
-  SessionName = settings.SessionName;
-  AutoReadLimit = settings.AutoReadLimit;
-  AutoReadInput = settings.AutoReadInput;
-  AutoContentType = settings.AutoContentType;
-  AutoHttpHeader = settings.AutoHttpHeader;
-  OnRequestError = settings.OnRequestError;
-  OnLastExecRequest = settings.OnLastExecRequest;
-  OnExecRequest = settings.OnExecRequest;
-  OnFirstExecRequest = settings.OnFirstExecRequest;
+  ApplyGatewaySettings(*this, settings);
 }
 
 TNSAPIEngine::~TNSAPIEngine() {

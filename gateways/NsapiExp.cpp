@@ -1,68 +1,23 @@
 // The library's face to an NSAPI server: the service function that the
-// server's configuration names for a request, and the module start step that
-// makes the gateway known to the facade.
+// server's configuration names for a request. Linked whole into every library
+// build, since nothing inside the library calls it.
 //
 // Configure the server to load the library and call NsapiService as the
 // service step of the objects it serves, for example in obj.conf:
-//   Init fn="load-modules" shlib="/srv/app/libecho.so" funcs="NsapiService"
+//   Init fn="load-modules" shlib="/srv/app/echo.so" funcs="NsapiService"
 //   Service fn="NsapiService"
 #include "gateways/NsapiExp.h"
 
-#include "gateways/NsapiEng.h"
+#include <exception>
 
-namespace pithorama {
-
-namespace {
-
-THttpEngine* CreateNsapiEngine(TComponent* owner, const TGatewaySettings& settings) {
-  return new TNSAPIEngine(owner, settings);
-}
-
-// Clears the thread's server records when the call ends, however it ends, so
-// that no later call on the thread sees records the server has freed.
-struct TCallRecords {
-  TCallRecords(pblock* pb, Session* sn, Request* rq) {
-    TNsapiThreadState& state = NsapiThreadState();
-    state.ParameterBlock = pb;
-    state.ServerSession = sn;
-    state.ServerRequest = rq;
-  }
-  ~TCallRecords() {
-    TNsapiThreadState& state = NsapiThreadState();
-    state.ParameterBlock = nullptr;
-    state.ServerSession = nullptr;
-    state.ServerRequest = nullptr;
-    state.RequestContent.clear();
-  }
-};
-
-}  // namespace
-
-void NsapiEngStart() { RegisterGateway(TGatewayKind::Nsapi, CreateNsapiEngine); }
-
-int NsapiServe(pblock* pb, Session* sn, Request* rq) {
-  try {
-    TNSAPIEngine* engine = TNSAPIEngine::Instance();
-    if (engine == nullptr) {
-      WriteErrorLog("NSAPI request without an NSAPI engine");
-      return REQ_ABORTED;
-    }
-    // Without the server's functions nothing can be answered; the failure was
-    // logged once, at binding, and the server answers its own error.
-    if (!EnsureNsapiBound()) return REQ_ABORTED;
-    TCallRecords records(pb, sn, rq);
-    engine->RunRequest();
-    return REQ_PROCEED;
-  } catch (const std::exception& error) {
-    WriteErrorLog(std::string("NSAPI request failed : ") + error.what());
-  } catch (...) {
-    WriteErrorLog("NSAPI request failed");
-  }
-  return REQ_ABORTED;
-}
-
-}  // namespace pithorama
+#include "engine/HttpEng.h"
 
 extern "C" int NsapiService(pblock* pb, Session* sn, Request* rq) {
+  try {
+    pithorama::EnsureLibraryStarted();
+  } catch (...) {
+    pithorama::WriteErrorLog("NSAPI request before the library could start");
+    return REQ_ABORTED;
+  }
   return pithorama::NsapiServe(pb, sn, rq);
 }

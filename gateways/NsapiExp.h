@@ -1,4 +1,6 @@
-// The exported NSAPI service function and the gateway's module start step.
+// The exported NSAPI service function (NsapiExp.cpp, library builds only), the
+// serving of one request behind it and the gateway's module start step
+// (NsapiServe.cpp).
 #pragma once
 
 #include "gateways/NsapiRecords.h"

@@ -1,6 +1,7 @@
 """nsapi-host serving a gateway library from a folder of its own, the way an
-NSAPI server is set up: the library, the stand-in server's function library
-beside it, and the files the library reads beside it. Listens on a free
+NSAPI server is set up: the library with the stand-in server's function
+library beside it, and the host program with the files that a library such as
+pithorama reads beside the server's program file. Listens on a free
 loopback port and is stopped when its `with` block ends."""
 
 import os
@@ -19,14 +20,16 @@ class NsapiHost:
         self.folder = tempfile.mkdtemp(prefix="pithorama-nsapi-")
         os.mkdir(os.path.join(self.folder, "Log"))
         self.library = os.path.join(self.folder, os.path.basename(library))
-        for path in (library, os.path.join(LIB, SERVER_LIBRARY), *extra_files):
+        self.program = os.path.join(self.folder, "nsapi-host")
+        for path in (library, os.path.join(LIB, SERVER_LIBRARY), os.path.join(BIN, "nsapi-host"),
+                     *extra_files):
             shutil.copy2(path, self.folder)
         self.threads = threads
         self.environment = dict(os.environ, **(environment or {}))
 
     def __enter__(self):
         self.process = subprocess.Popen(
-            [os.path.join(BIN, "nsapi-host"), "--port", "0", "--threads", str(self.threads),
+            [self.program, "--port", "0", "--threads", str(self.threads),
              self.library],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
             env=self.environment)
@@ -44,6 +47,7 @@ class NsapiHost:
         except subprocess.TimeoutExpired:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
+        self.returncode = self.process.returncode
         self.stderr = self.process.stderr.read()
         self.process.stdout.close()
         self.process.stderr.close()

@@ -107,6 +107,7 @@ class PithoramaThroughNsapiHost(unittest.TestCase):
             with open(host.file("quote.log"), "rb") as f:
                 log = f.read()
             error_log = host.error_log()
+        self.assertEqual(host.returncode, 0, host.stderr)  # ended cleanly on SIGTERM
         with open(os.path.join(DATA, "thankyou.html"), "rb") as f:
             page = f.read()
         for status, headers, body in results:

@@ -12,7 +12,7 @@
 // block), calls the service function NAME (default NsapiService) on one of N
 // threads (default 4), and sends the status and the response header block
 // when the library calls http_start_response. It ends on SIGTERM, SIGINT or
-// SIGHUP after the requests in progress.
+// SIGHUP after the requests in progress, with the library still loaded.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -129,12 +129,14 @@ int main(int argc, char** argv) {
   const TOptions options = ReadOptions(argc, argv);
   BlockTerminationSignals();  // before the library or the server start threads
 
-  TDynamicLibrary library;
-  if (!library.Load(options.Library)) {
-    std::fprintf(stderr, "nsapi-host: %s\n", library.ErrorText().c_str());
+  // An NSAPI server keeps the libraries it loaded until it ends; so does the
+  // host (the library is never unloaded, its end runs when the process ends).
+  auto* library = new TDynamicLibrary();
+  if (!library->Load(options.Library)) {
+    std::fprintf(stderr, "nsapi-host: %s\n", library->ErrorText().c_str());
     return 1;
   }
-  auto service = reinterpret_cast<nsapi_service_fn>(library.Symbol(options.Function.c_str()));
+  auto service = reinterpret_cast<nsapi_service_fn>(library->Symbol(options.Function.c_str()));
   if (service == nullptr) {
     std::fprintf(stderr, "nsapi-host: %s has no function %s\n", options.Library.c_str(),
                  options.Function.c_str());
@@ -155,6 +157,5 @@ int main(int argc, char** argv) {
 
   WaitForTerminationSignal();
   server.Stop();
-  library.Unload();
   return 0;
 }
