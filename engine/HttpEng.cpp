@@ -1,6 +1,7 @@
 #include "engine/HttpEng.h"
 
 #include <mutex>
+#include <utility>
 
 #include "engine/FormDecoder.h"
 #include "engine/HUtils.h"
@@ -8,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/Module.h"
 #include "platform/Random.h"
+#include "platform/Signals.h"
 
 namespace pithorama {
 
@@ -47,66 +49,125 @@ void THttpEngine::FormLoaded() {
 
 void THttpEngine::MakeCurrent() { requestState.CurrentEngine = this; }
 
+namespace {
+
+// Holds the request lock (none: nothing) and leaves it once, at the latest
+// when the request cycle is left by any way.
+class TRequestLockHold {
+ public:
+  TRequestLockHold(THttpEngine& engine, TLock* lock) : engine_(engine), lock_(lock) {
+    engine_.EnterLock(lock_);
+  }
+  ~TRequestLockHold() { Leave(); }
+  TRequestLockHold(const TRequestLockHold&) = delete;
+  TRequestLockHold& operator=(const TRequestLockHold&) = delete;
+  void Leave() {
+    if (lock_ == nullptr) return;
+    engine_.LeaveLock(std::exchange(lock_, nullptr));
+  }
+
+ private:
+  THttpEngine& engine_;
+  TLock* lock_;
+};
+
+void DeleteTempFiles() {
+  std::unique_ptr<TStringList> files = std::move(requestState.TempFiles);
+  if (!files) return;
+  for (const std::string& name : *files) {
+    if (FileExists(name)) DeleteFile(name);
+    KeepOnTermination(name);
+  }
+}
+
+// Session cookie and lines live for one request only.
+void ReleaseSession() {
+  delete requestState.SessionCookie;
+  requestState.SessionCookie = nullptr;
+  requestState.SessionLines.reset();
+}
+
+// Deletes the upload files and frees the session objects when the request
+// cycle is left without reaching FinishRequest: a failure that is not an
+// error of the request, or one raised by OnRequestError itself.
+class TRequestEndGuard {
+ public:
+  TRequestEndGuard() = default;
+  TRequestEndGuard(const TRequestEndGuard&) = delete;
+  TRequestEndGuard& operator=(const TRequestEndGuard&) = delete;
+  ~TRequestEndGuard() {
+    if (!armed_) return;
+    DeleteTempFiles();
+    ReleaseSession();
+  }
+  void Dismiss() { armed_ = false; }
+
+ private:
+  bool armed_ = true;
+};
+
+}  // namespace
+
 void THttpEngine::RunRequest() {
   TRequestState& state = requestState;
   state.TempFiles.reset();
   state.PictureKind = TPictureKind::None;
   if (state.RequestNumber == 0) state.RequestNumber = static_cast<int32_t>(Random(1000));
 
-  // Only the request that entered the lock leaves it.
-  TLock* heldLock = nullptr;
+  TLock* lock = nullptr;
   if (IsLibrary() && CGIMode == TCGIMode::ServerMode) {
     std::call_once(requestLockOnce, [this] { requestLock = CreateLock(); });
-    heldLock = requestLock;
-    EnterLock(heldLock);
+    lock = requestLock;
   }
+  TRequestEndGuard endGuard;
+  TRequestLockHold hold(*this, lock);
   try {
-    state.CurrentEngine = this;
-    state.HeaderSent = 0;
-    state.HeaderStarted = 0;
-    if (IsActiveGateway()) {
-      PrepareSession();
-      state.SessionLines = std::make_unique<TStringList>();
-    }
-    ExecRequest();
-    if (AutoHttpHeader && state.HeaderSent == 0) {
-      AddHeader("content-type", AutoContentType);
-      EndHeaders();
-      state.HeaderSent = 1;
-    }
-    LeaveLock(heldLock);
-  } catch (const Exception& error) {
-    LeaveLock(heldLock);
-    if (OnRequestError)
-      OnRequestError(this, error);
-    else
-      WriteErrorLog("Unhandled exception : " + error.Message());
-  } catch (...) {
-    // Not an error of the system: it passes on, but the session objects of
-    // this request must not outlive it.
-    ReleaseSession();
-    throw;
+    ServeGuarded();
+    hold.Leave();
+  } catch (const std::exception& error) {
+    // Every error of the standard library's kind is an error of the request,
+    // whoever raised it (a std::stoi on a bad field as much as our own).
+    hold.Leave();
+    ReportRequestError(error);
   }
+  endGuard.Dismiss();
   FinishRequest();
   state.RequestNumber = 0;
 }
 
-void THttpEngine::FinishRequest() {
+// The guarded part of the request cycle.
+void THttpEngine::ServeGuarded() {
   TRequestState& state = requestState;
-  if (state.TempFiles) {
-    for (const std::string& name : *state.TempFiles)
-      if (FileExists(name)) DeleteFile(name);
-    state.TempFiles.reset();
+  state.CurrentEngine = this;
+  state.HeaderSent = 0;
+  state.HeaderStarted = 0;
+  if (IsActiveGateway()) {
+    PrepareSession();
+    state.SessionLines = std::make_unique<TStringList>();
   }
-  SaveSession();
-  ReleaseSession();
+  ExecRequest();
+  if (AutoHttpHeader && state.HeaderSent == 0) {
+    AddHeader("content-type", AutoContentType);
+    EndHeaders();
+    state.HeaderSent = 1;
+  }
 }
 
-// Session cookie and lines live for one request only.
-void THttpEngine::ReleaseSession() {
-  delete requestState.SessionCookie;
-  requestState.SessionCookie = nullptr;
-  requestState.SessionLines.reset();
+void THttpEngine::ReportRequestError(const std::exception& error) {
+  const auto* own = dynamic_cast<const Exception*>(&error);
+  const std::string message = own != nullptr ? own->Message() : std::string(error.what());
+  if (!OnRequestError)
+    WriteErrorLog("Unhandled exception : " + message);
+  else if (own != nullptr)
+    OnRequestError(this, *own);
+  else
+    OnRequestError(this, Exception(message));
+}
+
+void THttpEngine::FinishRequest() {
+  DeleteTempFiles();
+  SaveSession();
+  ReleaseSession();
 }
 
 // ---- request variables -------------------------------------------------------
@@ -146,6 +207,22 @@ TObject* THttpEngine::GetRequestThread() { return nullptr; }
 
 // ---- the answer and its auto header --------------------------------------------
 
+namespace {
+
+// A token of RFC 9110 (section 5.6.2): one or more of the letters, digits and
+// !#$%&'*+-.^_`|~ that a header name is made of.
+bool IsHttpToken(std::string_view text) {
+  constexpr std::string_view kSigns = "!#$%&'*+-.^_`|~";
+  if (text.empty()) return false;
+  for (char c : text) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum && kSigns.find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void THttpEngine::WriteStatusLine() {
   if (!Contains(UpperCase(GetServerSoftware()), "NETSCAPE")) WriteLine("HTTP/1.0 200 OK");
 }
@@ -158,8 +235,9 @@ void THttpEngine::Write(std::string_view text) {
   if (NoCache) {
     AddHeader("Pragma", "no-cache");
     AddHeader("Cache-Control", "no-cache");
+    // Expires only: a name with a blank ("Document Expires") is no HTTP
+    // token, and servers refuse the whole answer for it.
     AddHeader("Expires", HttpDate(Now() - 1000));
-    AddHeader("Document Expires", HttpDate(Now() - 1000));
   }
   EndHeaders();
 }
@@ -185,6 +263,12 @@ void THttpEngine::WriteBuffer(const void*, size_t) {
 int64_t THttpEngine::ReadBuffer(void*, size_t) { return 0; }
 
 void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
+  // A line that servers would refuse, or that would let request text add
+  // lines of its own, is never written.
+  if (!IsHttpToken(name)) {
+    WriteErrorLog("Header line refused, its name is no HTTP token: " + std::string(name));
+    return;
+  }
   TRequestState& state = requestState;
   if (AutoHttpHeader && state.HeaderStarted == 0) {
     state.HeaderStarted = 1;
@@ -194,7 +278,10 @@ void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
   }
   std::string line;
   line.reserve(name.size() + value.size() + 3);
-  line.append(name).append(":").append(value).append("\r\n");
+  line.append(name).append(":");
+  for (char c : value)
+    if (c != '\r' && c != '\n') line.push_back(c);
+  line.append("\r\n");
   Write(line);
 }
 
@@ -273,13 +360,48 @@ void THttpEngine::SaveSession() {
 
 // ---- module routines -----------------------------------------------------------
 
-static std::string ErrorLogFolder() {
+namespace {
+
+// The longest message of one error-log line, counted after escaping.
+constexpr size_t kMaxLogMessage = 2048;
+
+// A relative "CGI_LOG_DIR" counts from the module's folder: the log file's
+// name is built from there, so the folder is made there too.
+std::string ErrorLogFolder() {
+  const std::string moduleFolder = ExtractFilePath(ModuleFileName());
   std::string folder = GetEnvVar("CGI_LOG_DIR");
-  if (folder.empty()) folder = ExtractFilePath(ModuleFileName()) + "Log";
-  if (!FileExists(folder) && !DirectoryExists(folder) && !CreateDir(folder))
-    folder = ExtractFilePath(ModuleFileName());
+  if (folder.empty())
+    folder = moduleFolder + "Log";
+  else if (!HostPathStyle().isAbsolute(folder))
+    folder = moduleFolder + folder;
+  if (!FileExists(folder) && !DirectoryExists(folder) && !CreateDir(folder)) folder = moduleFolder;
   return folder;
 }
+
+// Messages carry request text: control characters are written as escapes
+// (\r, \n, \t, \xHH), so that one entry stays one line, and the message is
+// cut after kMaxLogMessage bytes, marked by "[...]".
+std::string EscapeLogText(std::string_view message) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (char c : message) {
+    if (text.size() >= kMaxLogMessage) return text + "[...]";
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F)
+      text.push_back(c);
+    else if (c == '\r')
+      text += "\\r";
+    else if (c == '\n')
+      text += "\\n";
+    else if (c == '\t')
+      text += "\\t";
+    else
+      text.append("\\x").append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
+  }
+  return text;
+}
+
+}  // namespace
 
 void WriteErrorLog(std::string_view message) {
   try {
@@ -289,7 +411,7 @@ void WriteErrorLog(std::string_view message) {
     const TDateTime now = Now();
     std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
                        std::to_string(requestState.RequestNumber) + " : ";
-    line.append(message).append("\r\n");
+    line.append(EscapeLogText(message)).append("\r\n");
     // One append of the whole line: entries of processes that log at once stay whole.
     int errorCode = 0;
     AppendToFile(path, line, errorCode);

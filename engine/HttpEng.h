@@ -115,6 +115,9 @@ class THttpEngine : public TComponent {
   virtual void WriteBuffer(const void* data, size_t count);
   // Bytes read (0: nothing more), negative on failure.
   virtual int64_t ReadBuffer(void* buffer, size_t count);
+  // Writes "name:value" and CR LF. A name that is no HTTP token is refused
+  // (nothing written, a line in the error log); CR and LF are left out of the
+  // value, so request text cannot add header lines or a body.
   virtual void AddHeader(std::string_view name, std::string_view value);
   virtual void EndHeaders();
   // Request variables by their upper-case CGI words with blanks ("SERVER SOFTWARE").
@@ -140,7 +143,9 @@ class THttpEngine : public TComponent {
   void SaveSession();
 
  private:
-  void ReleaseSession();
+  void ServeGuarded();
+  // OnRequestError, or the error log when it is not assigned.
+  void ReportRequestError(const std::exception& error);
 };
 
 // Appends "date time,  number : message" to the program's error log; never raises.

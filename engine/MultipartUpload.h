@@ -16,6 +16,8 @@ namespace pithorama {
 // the name's first dot on. The file is new and private to the owner; a name
 // that exists already (another request's file, or a link planted there) is
 // never opened: a new number is drawn instead, up to kUploadNameDraws times.
+// The file is registered for deletion by a termination signal
+// (platform/Signals.h); the request's end deletes it and withdraws it.
 // Throws EFOpenError when no file could be created.
 inline constexpr int kUploadNameDraws = 100;
 std::string CreateUploadFile(const TMultipartOptions& options, std::string_view sentName,

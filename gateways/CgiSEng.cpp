@@ -4,6 +4,7 @@
 #include "gateways/RequestFile.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
+#include "platform/Signals.h"
 
 namespace pithorama {
 
@@ -171,7 +172,14 @@ void TCGIStdEngine::ServeInProcess() {
     DeleteFile(cgiState.RequestFileName);
     cgiState.RequestFileWritten = false;
   }
-  RunRequest();
+  try {
+    RunRequest();
+  } catch (...) {
+    // A failure that is no error of the request passes on (RunRequest has
+    // done the rest of its end); the answer written so far still goes out.
+    if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+    throw;
+  }
   if (AutoTerminate) TerminateProgram();
 }
 
@@ -305,15 +313,31 @@ TStringList TCGIStdEngine::GetFieldNames() { return ParseFieldNames(cgiState.Req
 
 bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
 
+bool IsServerStart() {
+  // Apache hands the words of a query without "=" (an ISINDEX query such as
+  // "?START_SERVER") to the program as its arguments, so an argument alone
+  // proves nothing: a start that carries a CGI request is never the server.
+  // SERVER_SOFTWARE alone is no request: a client hands it on to the server
+  // it starts, so that the copy chooses the standard gateway.
+  const bool cgiRequest = GetEnvironment("GATEWAY_INTERFACE").has_value() ||
+                          GetEnvironment("REQUEST_METHOD").has_value();
+  return !cgiRequest && (ParamCount() == 0 || ParamStr(1) == "START_SERVER");
+}
+
 void CgiSEngStart() {
   RegisterGateway(TGatewayKind::CgiStd, CreateStdEngine);
-  IsServer =
-      (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) || ParamStr(1) == "START_SERVER";
+  IsServer = IsServerStart();
   TServerQueue& queue = StdServerQueue();
   queue.IsServer = IsServer;
   if (!TCGIStdEngine::IsActive()) return;
+  // A client that hangs up makes writes fail; the program still finishes its
+  // request (mail, log line) instead of dying in the middle of it.
+  IgnoreBrokenPipe();
   queue.ProgramStart(serverData);
   if (IsServer) return;
+  // A server that gives up on the request (its client hung up) ends the
+  // program with a signal: the upload files of the request go with it.
+  SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
   cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
   cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
   // A running server takes the request; WaitForAnswer ends the program.

@@ -77,6 +77,10 @@ extern bool IsServer;
 // The queue of the standard gateway's resident server, and the main thread's
 // part in it.
 TServerQueue& StdServerQueue();
+// True when this process is to be the resident CGI server: started by hand
+// (no CGI request in the environment) with no arguments or with the first
+// argument "START_SERVER". A start by a web server never is.
+bool IsServerStart();
 
 // Module steps: decide IsServer, wrap standard input and output in a plain CGI
 // start and register the gateway with the facade; at the end, send what is

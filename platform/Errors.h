@@ -1,5 +1,6 @@
-// Error classes of the system. Every error that the request cycle reports
-// derives from Exception; anything else (std::bad_alloc and friends) passes on.
+// Error classes of the system, all derived from Exception. The request cycle
+// reports these and every other std::exception alike; anything that is no
+// std::exception passes on.
 #pragma once
 
 #include <stdexcept>

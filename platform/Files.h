@@ -44,12 +44,25 @@ class TFile {
   // unique suffix, readable by all (0644); `path` receives the name. Made for
   // a file that is written whole and then renamed into place.
   bool CreateUnique(const std::string& pathPrefix, std::string& path);
+  // Creates a file without a name in `folder` for writing, readable by all
+  // (0644): a process that ends before LinkAs, however it ends, leaves
+  // nothing behind. False where the file system has no such files.
+  bool CreateNameless(const std::string& folder);
+  // Gives the open nameless file the name `path`, which must not exist yet
+  // (false with EEXIST when it does). The file stays open.
+  bool LinkAs(const std::string& path);
   bool IsOpen() const { return handle_ >= 0; }
   // Bytes read (0 at the end) or -1. Retries interrupted reads.
   int64_t Read(void* buffer, size_t count);
   // Writes all bytes or fails; true on success.
   bool Write(const void* data, size_t count);
   bool Write(std::string_view text) { return Write(text.data(), text.size()); }
+  // For a file opened with OpenAppend: appends all of `data` in one write, or
+  // nothing. A write that stops short (a full disk, a file size limit) is cut
+  // off the file again, unless another writer appended after it meanwhile, so
+  // no torn record stays behind for the next one to be glued to. A short write
+  // reports ENOSPC when the system gave no code of its own.
+  bool AppendWhole(std::string_view data);
   bool Seek(int64_t position);
   bool SeekEnd();
   int64_t Size();
@@ -97,6 +110,10 @@ bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, File
 // Appends data to the file with one write of the whole text, creating the file
 // when missing, so that lines of processes that log at once never interleave.
 // Answers false and the operating system's code on failure.
+// Appends data to the file with one write of the whole text (AppendWhole),
+// creating the file when missing, so that lines of processes that log at once
+// never interleave and a full disk leaves no piece of a line. Answers false
+// and the operating system's code on failure.
 bool AppendToFile(const std::string& path, std::string_view data, int& errorCode);
 
 // The text of an operating-system error code.

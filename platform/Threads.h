@@ -5,9 +5,10 @@
 
 namespace pithorama {
 
-// A lock that one thread enters at a time; not re-entrant. A gateway may
-// derive its own kind of lock (a server's critical section) and tell it apart
-// by its type.
+// A critical section: one thread at a time holds it, and the thread that holds
+// it may enter it again; it is free again after as many Leave calls as Enter
+// calls. A gateway may derive its own kind of lock (a server's critical
+// section) and tell it apart by its type.
 class TLock {
  public:
   virtual ~TLock() = default;
@@ -15,7 +16,7 @@ class TLock {
   void Leave() { mutex_.unlock(); }
 
  private:
-  std::mutex mutex_;
+  std::recursive_mutex mutex_;
 };
 
 void SleepMs(int milliseconds);

@@ -1,10 +1,14 @@
 // Building QUOTENDX.DTA.
+#include <cerrno>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/Signals.h"
 #include "store/QuoteDb.h"
 #include "store/QuoteDecoder.h"
 
@@ -15,29 +19,71 @@ namespace {
 // The data file is scanned in blocks of 2047 bytes (a 2048-byte buffer less one).
 constexpr size_t BlockSize = 2047;
 
-// A file being written under a temporary name: deleted when the object goes,
-// unless it was renamed into place.
+// The index while it is written. It has no name until it is whole, so a
+// process killed meanwhile leaves nothing behind. Where the file system has
+// no nameless files, or an index exists already and is to be replaced, a
+// temporary name serves, deleted when the object goes or by a termination
+// signal that ends the process meanwhile.
 class TPendingFile {
  public:
   bool Create(const std::string& finalPath) {
     finalPath_ = finalPath;
-    return file_.CreateUnique(finalPath + ".", tempPath_);
+    const std::string folder = ExtractFilePath(finalPath);
+    if (file_.CreateNameless(folder.empty() ? "." : folder)) return true;
+    return CreateNamed();
   }
   ~TPendingFile() {
     if (tempPath_.empty()) return;
     file_.Close();
     DeleteFile(tempPath_);
+    KeepOnTermination(tempPath_);
   }
   TFile& File() { return file_; }
-  // Closes the file and renames it to its final name.
+  // Gives the file its final name and closes it.
   bool Commit() {
+    if (tempPath_.empty()) {
+      if (file_.LinkAs(finalPath_)) return file_.Close();
+      if (file_.LastError() != EEXIST || !LinkNamed()) return false;
+    }
     if (!file_.Close()) return false;
     if (!RenameFile(tempPath_, finalPath_)) return false;
+    KeepOnTermination(tempPath_);
     tempPath_.clear();
     return true;
   }
 
  private:
+  bool CreateNamed() {
+    if (!file_.CreateUnique(finalPath_ + ".", tempPath_)) return false;
+    RemoveOnTermination(tempPath_);
+    return true;
+  }
+  // Names the nameless file like CreateUnique would, so that it can replace
+  // the existing index with one rename.
+  bool LinkNamed() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = finalPath_ + "." + RandomSuffix();
+      if (file_.LinkAs(name)) {
+        tempPath_ = name;
+        RemoveOnTermination(name);
+        return true;
+      }
+      if (file_.LastError() != EEXIST) return false;
+    }
+    return false;
+  }
+  // Six letters and digits of a generator of its own: the process-wide one
+  // draws the quotes and must not be disturbed.
+  static std::string RandomSuffix() {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) suffix.push_back(kChars[pick(generator)]);
+    return suffix;
+  }
+
   TFile file_;
   std::string finalPath_;
   std::string tempPath_;

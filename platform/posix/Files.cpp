@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "platform/Threads.h"
 
@@ -113,6 +114,31 @@ bool TFile::CreateUnique(const std::string& pathPrefix, std::string& path) {
   return true;
 }
 
+bool TFile::CreateNameless(const std::string& folder) {
+  Close();
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0 || ::fchmod(fd, 0644) != 0) {  // the mode whatever the umask
+    lastError_ = errno;
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  ownsHandle_ = true;
+  lastError_ = 0;
+  return true;
+}
+
+bool TFile::LinkAs(const std::string& path) {
+  // Linking the descriptor itself (AT_EMPTY_PATH) needs a privilege; its
+  // /proc entry does not.
+  const std::string self = "/proc/self/fd/" + std::to_string(handle_);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
 int64_t TFile::Read(void* buffer, size_t count) {
   for (;;) {
     ssize_t n = ::read(handle_, buffer, count);
@@ -137,6 +163,25 @@ bool TFile::Write(const void* data, size_t count) {
     count -= static_cast<size_t>(n);
   }
   return true;
+}
+
+bool TFile::AppendWhole(std::string_view data) {
+  ssize_t n;
+  do n = ::write(handle_, data.data(), data.size());
+  while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(data.size())) return true;
+  if (n < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  // With O_APPEND the offset now stands right after the bytes of this write.
+  lastError_ = ENOSPC;
+  const off_t end = ::lseek(handle_, 0, SEEK_CUR);
+  struct stat info;
+  if (end >= n && ::fstat(handle_, &info) == 0 && info.st_size == end) {
+    if (::ftruncate(handle_, end - n) != 0) lastError_ = errno;
+  }
+  return false;
 }
 
 bool TFile::Seek(int64_t position) {
@@ -278,17 +323,14 @@ bool SetFileDate(const std::string& path, TDateTime localTime) {
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, int& errorCode) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    errorCode = errno;
-    return false;
+  TFile file;
+  bool written = file.OpenAppend(path) && file.AppendWhole(data);
+  errorCode = file.LastError();
+  if (!file.Close() && written) {
+    written = false;
+    errorCode = file.LastError();
   }
-  ssize_t n;
-  do n = ::write(fd, data.data(), data.size());
-  while (n < 0 && errno == EINTR);
-  errorCode = n == static_cast<ssize_t>(data.size()) ? 0 : (n < 0 ? errno : EIO);
-  if (::close(fd) != 0 && errorCode == 0) errorCode = errno;
-  return errorCode == 0;
+  return written;
 }
 
 std::string SystemErrorText(int errorCode) { return std::strerror(errorCode); }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/Process.h"
 
 using testsupport::ReadWholeFile;
@@ -135,4 +137,113 @@ TEST(CgiGateway, WindowsCgiStartIsNotServedHere) {
   EXPECT_EQ(hit.exitCode, 0);
   EXPECT_EQ(hit.answer, "");
   EXPECT_NE(hit.log.find("No gateway of this program serves this start"), std::string::npos);
+}
+
+TEST(CgiGateway, EveryStandardErrorIsAnErrorOfTheRequest) {
+  // std::stoi throws std::invalid_argument: logged like the system's own
+  // errors, the answer written so far sent, the program ends normally.
+  Hit hit = HitProbe({{"PROBE", "stoi"}, {"QUERY_STRING", "n=abc"}});
+  EXPECT_EQ(hit.exitCode, 0);
+  EXPECT_EQ(hit.answer, "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + "<p>before");
+  EXPECT_NE(hit.log.find(" : Unhandled exception : stoi\r\n"), std::string::npos) << hit.log;
+}
+
+TEST(CgiGateway, ForeignFailureStillSendsTheAnswerAndDeletesUploads) {
+  testsupport::TempFolder uploads;
+  const std::string body =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.txt\"\r\n\r\n"
+      "file data\r\n--XyZ--\r\n";
+  Hit hit = HitProbe({{"PROBE", "foreign"},
+                      {"PROBE_TEMPDIR", uploads.Path()},
+                      {"REQUEST_METHOD", "POST"},
+                      {"CONTENT_TYPE", "multipart/form-data; boundary=XyZ"},
+                      {"CONTENT_LENGTH", std::to_string(body.size())}},
+                     body);
+  EXPECT_EQ(hit.exitCode, -1);  // the failure passed on and ended the program
+  EXPECT_EQ(hit.answer, "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + "<p>before");
+  EXPECT_TRUE(std::filesystem::is_empty(uploads.Path()));
+}
+
+TEST(CgiGateway, ReaderThatHungUpDoesNotEndTheRequest) {
+  // The reader of the answer is gone before the first byte: every write
+  // fails, and the handler still runs to its end.
+  testsupport::TempFolder logs;
+  auto result = RunProgram(
+      "/bin/bash", {"-c", "\"$0\" | true; echo \"${PIPESTATUS[0]}\"", kProbe},
+      {{"PROBE", "big"}, {"SERVER_SOFTWARE", "lighttpd/1.4.69"}, {"CGI_LOG_DIR", logs.Path()}}, "",
+      "", 30);
+  EXPECT_EQ(result.output, "0\n");
+  EXPECT_NE(ReadWholeFile(logs.File("cgi_probe.Log")).find(" : handler finished\r\n"),
+            std::string::npos);
+}
+
+TEST(CgiGateway, ARequestNeverStartsTheServer) {
+  // A resident server would stay running past the bound of RunProgram (which
+  // then reports -1); each of these starts must end, and a request must be
+  // answered.
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::map<std::string, std::string> env;
+  } cases[] = {
+      {"by hand, other argument", {"profile.ini"}, {}},
+      {"Apache, ISINDEX query START_SERVER",
+       {"START_SERVER"},
+       {{"SERVER_SOFTWARE", "Apache/2.4.62 (Debian)"},
+        {"GATEWAY_INTERFACE", "CGI/1.1"},
+        {"REQUEST_METHOD", "GET"},
+        {"QUERY_STRING", "START_SERVER"}}},
+      {"request without server software",
+       {"START_SERVER"},
+       {{"GATEWAY_INTERFACE", "CGI/1.1"}, {"REQUEST_METHOD", "GET"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempFolder logs;
+    auto env = c.env;
+    env["CGI_LOG_DIR"] = logs.Path();
+    env["PROBE"] = "html";
+    auto result = RunProgram(kProbe, c.arguments, env, "", "", 20);
+    EXPECT_NE(result.exitCode, -1);
+    if (c.env.count("SERVER_SOFTWARE"))
+      EXPECT_NE(result.output.find("<p>hi</p>"), std::string::npos) << result.output;
+  }
+}
+
+TEST(CgiGateway, RelativeLogFolderCountsFromTheProgram) {
+  // The program in a folder of its own, started from another working folder.
+  testsupport::TempFolder programFolder, workFolder;
+  const std::string program = programFolder.File("cgi_probe");
+  std::filesystem::copy_file(kProbe, program);
+  auto result = RunProgram(program, {},
+                           {{"PROBE", "log"},
+                            {"PROBE_MESSAGE", "kept"},
+                            {"SERVER_SOFTWARE", "lighttpd/1.4.69"},
+                            {"CGI_LOG_DIR", "logs"}},
+                           "", workFolder.Path(), 30);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(ReadWholeFile(programFolder.File("logs/cgi_probe.Log")).find(" : kept\r\n"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(workFolder.File("logs")));
+}
+
+TEST(CgiGateway, LogLinesAreEscapedAndBounded) {
+  const struct {
+    const char* name;
+    std::string message;
+    std::string logged;
+  } cases[] = {
+      {"line ends", "a\r\n2024-01-01 00:00:00,  1 : forged",
+       "a\\r\\n2024-01-01 00:00:00,  1 : forged"},
+      {"other controls", std::string("t\tz\x01") + "e\x7f", "t\\tz\\x01e\\x7F"},
+      {"8-bit text stays", "caf\xe9", "caf\xe9"},
+      {"long", std::string(100000, 'x'), std::string(2048, 'x') + "[...]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Hit hit = HitProbe({{"PROBE", "log"}, {"PROBE_MESSAGE", c.message}});
+    const size_t start = hit.log.find(" : ");
+    ASSERT_NE(start, std::string::npos) << hit.log;
+    EXPECT_EQ(hit.log.substr(start + 3), c.logged + "\r\n");
+  }
 }

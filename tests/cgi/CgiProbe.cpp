@@ -18,6 +18,7 @@ class TProbeForm : public TForm {
     Web = new TGeneralHttpEngine(this);
     if (auto limit = GetEnvironment("PROBE_LIMIT")) Web->SetAutoReadLimit(std::stoi(*limit));
     if (GetEnvironment("PROBE_NOREAD")) Web->SetAutoReadInput(false);
+    if (auto folder = GetEnvironment("PROBE_TEMPDIR")) Web->SetTempDir(*folder);
     Web->SetOnFirstExecRequest([this](TObject*) { Web->AddHeader("X-First", "1"); });
     Web->SetOnExecRequest([this](TObject* sender) { Handle(sender); });
     Web->SetOnLastExecRequest([this](TObject*) { Web->Write("[last]"); });
@@ -41,6 +42,18 @@ class TProbeForm : public TForm {
       throw Exception("boom");
     } else if (probe == "bytes") {
       Web->WriteBuffer("\0\1\2", 3);
+    } else if (probe == "stoi") {
+      Web->Write("<p>before");
+      Web->Write(std::to_string(std::stoi(Web->GetField("n", "x"))));
+    } else if (probe == "foreign") {
+      Web->Write("<p>before");
+      throw 42;  // no std::exception: it passes on
+    } else if (probe == "big") {
+      // Four times the answer buffer, then a sign that the handler got to its end.
+      for (int i = 0; i < 4 * 1024; ++i) Web->Write(std::string(64, 'x') + "\n");
+      WriteErrorLog("handler finished");
+    } else if (probe == "log") {
+      WriteErrorLog(GetEnvironment("PROBE_MESSAGE").value_or(""));
     }
   }
 };

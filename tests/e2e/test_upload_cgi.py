@@ -7,8 +7,10 @@ import html
 import os
 import re
 import shutil
+import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 from servers import WEB_SERVERS, curl
@@ -153,6 +155,29 @@ class UploadLighttpd(UploadThroughServer, unittest.TestCase):
 
 class UploadApache(UploadThroughServer, unittest.TestCase):
     server_name = "apache"
+
+    def wait_for_folder(self, condition, what):
+        folder = os.path.join(self.server.cgi_bin, "tmp")
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            if condition(os.listdir(folder) if os.path.isdir(folder) else []):
+                return
+            time.sleep(0.05)
+        self.fail(what)
+
+    def test_client_hanging_up_mid_upload(self):
+        # Apache streams the body to the program and ends it with SIGTERM when
+        # the client goes away; the half-written upload file goes with it.
+        boundary = "hangup"
+        part = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"file1\"; "
+                f"filename=\"big.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n")
+        head = (f"POST /cgi-bin/upload HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                f"Content-Type: multipart/form-data; boundary={boundary}\r\n"
+                f"Content-Length: {6 << 20}\r\n\r\n{part}")
+        with socket.create_connection(("127.0.0.1", self.server.port)) as client:
+            client.sendall(head.encode() + os.urandom(1 << 20))
+            self.wait_for_folder(lambda files: files, "no upload file was started")
+        self.wait_for_folder(lambda files: not files, "upload files left behind")
 
 
 if __name__ == "__main__":

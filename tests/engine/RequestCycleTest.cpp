@@ -2,10 +2,12 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <future>
+#include <memory>
 #include <thread>
 
-#include "engine/HttpEng.h"
 #include "engine/HUtils.h"
+#include "engine/HttpEng.h"
 #include "platform/Files.h"
 #include "platform/Module.h"
 #include "tests/support/FakeEngine.h"
@@ -26,6 +28,18 @@ bool HasLayout(std::string_view text, std::string_view pattern) {
       return false;
   }
   return true;
+}
+
+// Runs `work` on a thread of its own; false when it has not ended within
+// ten seconds (a deadlock), in which case the thread is left behind.
+bool FinishesInTime(std::function<void()> work) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> ended = done->get_future();
+  std::thread([work = std::move(work), done] {
+    work();
+    done->set_value();
+  }).detach();
+  return ended.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
 }
 
 constexpr std::string_view kDateLayout = "AAA,  99 AAA 9999 99:99:99 GMT";
@@ -59,7 +73,7 @@ TEST(RequestCycle, AnswerBytes) {
        ("content-type:text/html\r\n\r\n")},
       {"html with NoCache", "lighttpd", true, true, [](FakeEngine& e) { e.Write("<p>hi</p>"); },
        "HTTP/1.0 200 OK\r\ncontent-type:text/html\r\nPragma:no-cache\r\n"
-       "Cache-Control:no-cache\r\nExpires:DATE\r\nDocument Expires:DATE\r\n\r\n<p>hi</p>"},
+       "Cache-Control:no-cache\r\nExpires:DATE\r\n\r\n<p>hi</p>"},
       {"Location first", "lighttpd", false, true,
        [](FakeEngine& e) {
          e.AddHeader("Location", "http://example.org/");
@@ -76,7 +90,7 @@ TEST(RequestCycle, AnswerBytes) {
          e.Write("gone");
        },
        ("HTTP/1.0 200 OK\r\nStatus:404 Not Found\r\n\r\ngone"
-             "content-type:text/html\r\n\r\n")},
+        "content-type:text/html\r\n\r\n")},
       {"blank before tag", "lighttpd", false, true, [](FakeEngine& e) { e.Write(" <p>"); },
        (" <p>HTTP/1.0 200 OK\r\ncontent-type:text/html\r\n\r\n")},
       {"auto header off", "lighttpd", false, false,
@@ -154,10 +168,102 @@ TEST(RequestCycle, ErrorGoesToHandlerOrLog) {
   unsetenv("CGI_LOG_DIR");
 }
 
-TEST(RequestCycle, OtherFailuresPassOn) {
+TEST(RequestCycle, EveryStandardErrorIsAnErrorOfTheRequest) {
+  const struct {
+    const char* name;
+    std::function<void()> raise;
+    std::string message;
+  } cases[] = {
+      {"the system's own", [] { throw EConvertError("'x' is not a valid integer value"); },
+       "'x' is not a valid integer value"},
+      {"std::stoi on a bad field", [] { (void)std::stoi("x"); }, "stoi"},
+      {"std::out_of_range", [] { (void)std::string("ab").at(5); }, ""},
+      {"std::runtime_error", [] { throw std::runtime_error("not ours"); }, "not ours"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEngine engine;
+    std::string reported = "(not reported)";
+    engine.OnRequestError = [&](TObject*, const Exception& error) { reported = error.Message(); };
+    engine.OnExecRequest = [&](TObject*) {
+      engine.Write("<p>");
+      c.raise();
+    };
+    engine.RunRequest();
+    if (!c.message.empty())
+      EXPECT_EQ(reported, c.message);
+    else
+      EXPECT_NE(reported, "(not reported)");
+    EXPECT_EQ(engine.answer.substr(engine.answer.size() - 3), "<p>");  // the answer stands
+  }
+}
+
+TEST(RequestCycle, ForeignFailurePassesOnAfterTheEndOfRequestWork) {
+  testsupport::TempFolder folder;
+  const std::string upload = folder.File("1p.tmp");
+  SetLibraryMode(true);  // a library in ServerMode serialises requests with its lock
   FakeEngine engine;
-  engine.OnExecRequest = [](TObject*) { throw std::runtime_error("not ours"); };
-  EXPECT_THROW(engine.RunRequest(), std::runtime_error);
+  engine.CGIMode = TCGIMode::ServerMode;
+  engine.exec = [&] {
+    testsupport::WriteWholeFile(upload, "x");
+    RequestState().TempFiles = std::make_unique<TStringList>(TStringList{upload});
+    throw 42;
+  };
+  EXPECT_THROW(engine.RunRequest(), int);
+  EXPECT_FALSE(FileExists(upload));
+  EXPECT_EQ(RequestState().TempFiles, nullptr);
+  EXPECT_EQ(RequestState().SessionCookie, nullptr);
+
+  // The lock was left: a request on another thread gets through.
+  FakeEngine other;
+  other.CGIMode = TCGIMode::ServerMode;
+  EXPECT_TRUE(FinishesInTime([&other] { other.RunRequest(); }));
+  SetLibraryMode(false);
+}
+
+TEST(RequestCycle, LockIsReentrantForItsOwner) {
+  FakeEngine engine;
+  TLock* lock = engine.CreateLock();
+  EXPECT_TRUE(FinishesInTime([&] {
+    engine.EnterLock(lock);
+    engine.EnterLock(lock);
+    engine.LeaveLock(lock);
+    engine.LeaveLock(lock);
+  }));
+  // Left as often as entered, it is free for another thread.
+  EXPECT_TRUE(FinishesInTime([&] {
+    engine.EnterLock(lock);
+    engine.LeaveLock(lock);
+  }));
+  engine.DestroyLock(lock);
+}
+
+TEST(RequestCycle, HeaderLinesCarryNoLineEnds) {
+  const struct {
+    const char* name;
+    std::string headerName, value;
+    std::string expected;  // the answer, with AutoHttpHeader off
+  } cases[] = {
+      {"plain", "Location", "http://example.org/", "Location:http://example.org/\r\n"},
+      {"value with CR LF", "Location", "/a\r\nSet-Cookie: s=1\r\n\r\n<script>",
+       "Location:/aSet-Cookie: s=1<script>\r\n"},
+      {"value with bare LF", "X-Note", "a\nb", "X-Note:ab\r\n"},
+      {"name with a blank", "Document Expires", "x", ""},
+      {"name with CR LF", "X\r\nSet-Cookie", "x", ""},
+      {"name with a colon", "X:Y", "x", ""},
+      {"empty name", "", "x", ""},
+      {"token signs", "X-a.b_c!#$%&'*+^`|~1", "v", "X-a.b_c!#$%&'*+^`|~1:v\r\n"},
+  };
+  testsupport::TempFolder logs;
+  setenv("CGI_LOG_DIR", logs.Path().c_str(), 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEngine engine;
+    engine.AutoHttpHeader = false;
+    engine.AddHeader(c.headerName, c.value);
+    EXPECT_EQ(engine.answer, c.expected);
+  }
+  unsetenv("CGI_LOG_DIR");
 }
 
 TEST(RequestCycle, VariableGetters) {

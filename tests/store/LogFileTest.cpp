@@ -1,4 +1,7 @@
 // The request log and the two string helpers that form its folder.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <map>
 #include <thread>
 
@@ -62,6 +65,38 @@ TEST_F(StoreTest, UnopenableLogAnswersFalseWithoutRaising) {
   LogDir = folder_.Dir();
   std::filesystem::create_directory(folder_.File("quote.log"));  // a folder in the way
   EXPECT_FALSE(AppendLogLine("x"));
+}
+
+// A file size limit stops a write part way, as a full disk does.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending us
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  sighandler_t previousHandler_;
+};
+
+TEST_F(StoreTest, FullDiskLeavesNoPieceOfALine) {
+  const std::string logPath = folder_.File("quote.log");
+  ASSERT_TRUE(AppendLogLine("first"));
+  {
+    FileSizeLimit limit(ReadBytes(logPath).size() + 5);
+    EXPECT_FALSE(AppendLogLine("127.0.0.1 | http://referer/ |  | "));
+  }
+  EXPECT_EQ(ReadBytes(logPath), "first\r\n");
+  ASSERT_TRUE(AppendLogLine("next"));
+  EXPECT_EQ(ReadBytes(logPath), "first\r\nnext\r\n");
 }
 
 // Writers of differing line lengths at once: every line ends up whole, once.

@@ -217,9 +217,10 @@ int netbuf_next(netbuf* buf, int advance) {
   return buf->inbuf[0];
 }
 
-CRITICAL crit_init(void) { return new std::mutex(); }
-void crit_enter(CRITICAL id) { static_cast<std::mutex*>(id)->lock(); }
-void crit_exit(CRITICAL id) { static_cast<std::mutex*>(id)->unlock(); }
-void crit_terminate(CRITICAL id) { delete static_cast<std::mutex*>(id); }
+// Critical sections may be entered again by the thread that holds them.
+CRITICAL crit_init(void) { return new std::recursive_mutex(); }
+void crit_enter(CRITICAL id) { static_cast<std::recursive_mutex*>(id)->lock(); }
+void crit_exit(CRITICAL id) { static_cast<std::recursive_mutex*>(id)->unlock(); }
+void crit_terminate(CRITICAL id) { delete static_cast<std::recursive_mutex*>(id); }
 
 }  // extern "C"
