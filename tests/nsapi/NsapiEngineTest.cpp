@@ -263,7 +263,8 @@ TEST_F(NsapiEngine, HandlerThatWritesNothingStillSendsTheHeader) {
   EXPECT_EQ(pblock_findval("content-type", call.request.srvhdrs), std::string("text/plain"));
 }
 
-// Two threads count under the engine's lock; answers whether the lock was a
+// Two threads count under the engine's lock, each entering it twice (a
+// critical section lets its holder in again); answers whether the lock was a
 // server critical section.
 bool CountUnderLock(TNSAPIEngine& engine) {
   TLock* lock = engine.CreateLock();
@@ -272,7 +273,9 @@ bool CountUnderLock(TNSAPIEngine& engine) {
   auto count = [&] {
     for (int i = 0; i < 20000; ++i) {
       engine.EnterLock(lock);
+      engine.EnterLock(lock);
       ++counter;
+      engine.LeaveLock(lock);
       engine.LeaveLock(lock);
     }
   };
