@@ -6,9 +6,10 @@ loopback port and is stopped when its `with` block ends."""
 
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
+
+from servers import stop_process_group
 
 BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 LIB = os.path.join(BIN, "..", "lib")
@@ -41,12 +42,7 @@ class NsapiHost:
         return self
 
     def __exit__(self, *exc):
-        os.killpg(self.process.pid, signal.SIGTERM)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, signal.SIGKILL)
-            self.process.wait()
+        stop_process_group(self.process)
         self.returncode = self.process.returncode
         self.stderr = self.process.stderr.read()
         self.process.stdout.close()

@@ -31,6 +31,16 @@ def wait_for_port(port, process, seconds=15):
     raise RuntimeError("server not ready on port %d" % port)
 
 
+def stop_process_group(process, seconds=10):
+    """SIGTERM to the process's group, SIGKILL when it has not ended in time."""
+    os.killpg(process.pid, signal.SIGTERM)
+    try:
+        process.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+
+
 def open_folder(path):
     """Apache runs CGI programs as its own user: the folders must let it in."""
     os.chmod(path, 0o777)
@@ -225,12 +235,7 @@ class SmtpSink:
         return self
 
     def __exit__(self, *exc):
-        os.killpg(self.process.pid, signal.SIGTERM)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, signal.SIGKILL)
-            self.process.wait()
+        stop_process_group(self.process)
         self.process.stdout.close()
         self.process.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)
