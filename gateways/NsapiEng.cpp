@@ -118,14 +118,13 @@ bool EnsureNsapiBound() {
   // The server's library stays loaded for the life of the process, even after
   // this library is unloaded: the bound functions must never point into code
   // that is gone, and the server still uses what it made through them.
-  auto* library = new TDynamicLibrary();
+  static TDynamicLibrary* library = new TDynamicLibrary();
   if (!library->Load(path)) {
     bindingDone = true;
     WriteErrorLog("NSAPI server library cannot be loaded : " + library->ErrorText());
-    delete library;
     return false;
   }
-  return BindNsapiServer([library](const char* name) { return library->Symbol(name); }, path);
+  return BindNsapiServer([](const char* name) { return library->Symbol(name); }, path);
 }
 
 TNSAPIEngine::TNSAPIEngine(TComponent* owner) : THttpEngine(owner) {

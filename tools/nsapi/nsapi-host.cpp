@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
 
   // An NSAPI server keeps the libraries it loaded until it ends; so does the
   // host (the library is never unloaded, its end runs when the process ends).
-  auto* library = new TDynamicLibrary();
+  static TDynamicLibrary* library = new TDynamicLibrary();
   if (!library->Load(options.Library)) {
     std::fprintf(stderr, "nsapi-host: %s\n", library->ErrorText().c_str());
     return 1;
