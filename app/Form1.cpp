@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/BuildSettings.h"
+#include "engine/HttpEng.h"
 #include "platform/Paths.h"
 #include "store/QuoteDb.h"
 #include "store/logfile.h"
@@ -77,7 +78,9 @@ void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
   body.insert(body.end(), QuoteList.begin(), QuoteList.end());
   body.push_back("");
   body.push_back("               Love --Fenwick");
-  mail.SendMail(kMailTimeoutSeconds);
+  // The visitor gets the page either way; the reason of a failed mail goes to
+  // the error log, so that a lost mail leaves a trace.
+  if (!mail.SendMail(kMailTimeoutSeconds)) WriteErrorLog("Mail1 : " + mail.FailureText());
 
   HttpFileFilter1->SendFile();
 

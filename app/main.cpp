@@ -1,6 +1,7 @@
 // pithorama: a CGI program that mails a random quote for every hit.
 #include "app/Form1.h"
 #include "gateways/CgiSEng.h"
+#include "gateways/CgiWEng.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
 #include "store/QuoteDb.h"
@@ -11,12 +12,14 @@ using namespace pithorama;
 int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
   // The module start list, in order: the engine and the quote store seed the
-  // random generator, then the CGI gateway wraps standard input and output.
+  // random generator, the standard CGI gateway wraps standard input and output,
+  // and the Windows CGI gateway takes the profile named on the command line.
   StartModules({
       {"HttpEng", HttpEngStart, HttpEngEnd},
       QuoteDbModule,
       LogFileModule,
       {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+      {"CgiWEng", CgiWEngStart, CgiWEngEnd},
   });
   InitApplication();
   Application->Initialize();

@@ -27,24 +27,7 @@ mkdir -p "$work/out"
 trap 'rm -rf "$work"' EXIT
 df -h "$work" | tail -1
 
-# run NAME COMMAND...: the command prints "seconds bytes parts"; keeps the best
-# time of the runs and the largest peak resident size.
-run() {
-  local name=$1; shift
-  local best="" rss=0 parts=""
-  for ((i = 0; i < runs; i++)); do
-    rm -rf "$work/out" && mkdir -p "$work/out"
-    local line
-    line=$(/usr/bin/time -f "%M" -o "$work/rss" "$@")
-    local seconds bytes
-    read -r seconds bytes parts <<<"$line"
-    local kb; kb=$(tail -1 "$work/rss")
-    (( kb > rss )) && rss=$kb
-    if [[ -z $best ]] || awk "BEGIN{exit !($seconds < $best)}"; then best=$seconds; fi
-  done
-  awk -v n="$name" -v s="$best" -v b="$bytes" -v r="$rss" -v p="$parts" \
-    'BEGIN { printf "  %-18s %9.0f MB/s %8.3f s %8.1f MB peak  %s parts\n", n, b / s / 1e6, s, r / 1024, p }'
-}
+source "$here/run_figures.sh"
 
 # dd copy of the body to a file on the same disk, as "seconds bytes parts".
 copy='start=$(date +%s.%N); dd if="$1" of="$2/copy" bs=64K status=none; end=$(date +%s.%N)

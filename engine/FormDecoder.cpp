@@ -1,6 +1,7 @@
 #include "engine/FormDecoder.h"
 
 #include "engine/HttpEng.h"
+#include "engine/MultipartHeader.h"
 #include "engine/MultipartStream.h"
 #include "platform/Module.h"
 
@@ -26,6 +27,7 @@ void DecodeMultipart(THttpEngine& engine, std::string& result) {
   TMultipartOptions options;
   options.TempDir = engine.TempDir;
   options.ProgramFile = ModuleFileName();
+  options.Boundary = MultipartBoundary(engine.GetContentType());
   DecodeMultipartStream(source, engine.GetContentLength(), options, *tempFiles, result);
 }
 

@@ -308,15 +308,10 @@ void THttpEngine::DestroyLock(TLock* lock) { delete lock; }
 
 TStringList THttpEngine::ParseFieldNames(std::string_view text) {
   TStringList names;
-  const std::string all = std::string(text) + "&";
-  size_t start = 0;
-  for (size_t amp; (amp = all.find('&', start)) != std::string::npos; start = amp + 1) {
-    std::string_view piece = std::string_view(all).substr(start, amp - start);
-    size_t equals = piece.find('=');
-    if (equals == std::string_view::npos) continue;
-    std::string name = UrlDecode(piece.substr(0, equals));
+  ForEachFieldPiece(text, [&](std::string_view encodedName, std::string_view) {
+    std::string name = UrlDecode(encodedName);
     if (names.empty() || names.back() != name) names.push_back(std::move(name));
-  }
+  });
   return names;
 }
 

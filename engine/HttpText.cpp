@@ -1,5 +1,6 @@
 #include "engine/HttpText.h"
 
+#include <array>
 #include <cstdio>
 
 #include "platform/Environment.h"
@@ -34,64 +35,69 @@ std::string UrlDecode(std::string_view text) {
   return result;
 }
 
-static bool KeptByUrlEncode(unsigned char c) {
-  return c == '.' || c == '/' || c == '\\' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
-         (c >= 'a' && c <= 'z');
+// The bytes that UrlEncode copies as they are, by byte value.
+static constexpr auto kKeptByUrlEncode = [] {
+  std::array<bool, 256> kept{};
+  for (int c = 0; c < 256; ++c)
+    kept[c] = c == '.' || c == '/' || c == '\\' || (c >= '0' && c <= '9') ||
+              (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  return kept;
+}();
+
+static bool KeptByUrlEncode(char c) { return kKeptByUrlEncode[static_cast<unsigned char>(c)]; }
+
+size_t UrlEncodedLength(std::string_view text) {
+  size_t length = 0;
+  for (char c : text) length += c == ' ' || KeptByUrlEncode(c) ? 1 : 3;
+  return length;
+}
+
+// Runs of bytes that stay as they are go over in one piece: form text is
+// mostly letters and digits.
+void AppendUrlEncoded(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t run = i;
+    while (run < text.size() && KeptByUrlEncode(text[run])) ++run;
+    out.append(text.data() + i, run - i);
+    if (run == text.size()) break;
+    const unsigned char byte = static_cast<unsigned char>(text[run]);
+    if (byte == ' ') {
+      out.push_back('+');
+    } else {
+      const char escape[3] = {'%', kHex[byte >> 4], kHex[byte & 15]};
+      out.append(escape, 3);
+    }
+    i = run;
+  }
 }
 
 std::string UrlEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string result;
-  result.reserve(text.size() + text.size() / 2);
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte == ' ') {
-      result.push_back('+');
-    } else if (KeptByUrlEncode(byte)) {
-      result.push_back(c);
-    } else {
-      result.push_back('%');
-      result.push_back(kHex[byte >> 4]);
-      result.push_back(kHex[byte & 15]);
-    }
-  }
+  result.reserve(UrlEncodedLength(text));
+  AppendUrlEncoded(result, text);
   return result;
 }
 
-// Finds the first field named `key` (already upper-cased and trimmed) in
-// `text` from `from` on; `text` ends in "&". On a match, answers true with the
-// raw value and the position after its "&".
-static bool FindField(std::string_view key, std::string_view text, size_t from,
-                      std::string_view& rawValue, size_t& next) {
-  while (from < text.size()) {
-    size_t equals = text.find('=', from);
-    if (equals == std::string_view::npos) return false;
-    size_t amp = text.find('&', equals);  // always found: the text ends in "&"
-    std::string name = Trim(UpperCase(UrlDecode(text.substr(from, equals - from))));
-    if (name == key) {
-      rawValue = text.substr(equals + 1, amp - equals - 1);
-      next = amp + 1;
-      return true;
-    }
-    from = amp + 1;
-  }
-  return false;
+// The name under which a field is found: decoded, upper-cased, trimmed of
+// blanks and control characters.
+static std::string FieldKey(std::string_view encodedName) {
+  return Trim(UpperCase(UrlDecode(encodedName)));
 }
 
 std::string GetFieldValue(std::string_view name, std::string_view text,
                           std::string_view defaultValue) {
   const std::string key = Trim(UpperCase(name));
-  const std::string all = std::string(text) + "&";
-  std::string_view rawValue;
-  size_t next = 0;
-  if (!FindField(key, all, 0, rawValue, next)) return std::string(defaultValue);
-  // Further values of the same field join the first one, in order, by CR LF.
-  std::string result = Trim(UrlDecode(rawValue));
-  while (FindField(key, all, next, rawValue, next)) {
-    result += "\r\n";
-    result += Trim(UrlDecode(rawValue));
-  }
-  return result;
+  std::string result;
+  bool found = false;
+  ForEachFieldPiece(text, [&](std::string_view fieldName, std::string_view value) {
+    if (FieldKey(fieldName) != key) return;
+    // Further values of the same field join the first one, in order, by CR LF.
+    if (found) result += "\r\n";
+    result += Trim(UrlDecode(value));
+    found = true;
+  });
+  return found ? result : std::string(defaultValue);
 }
 
 std::string HttpDate(TDateTime localTime) {
@@ -101,8 +107,8 @@ std::string HttpDate(TDateTime localTime) {
   DateTimeParts p = DecodeDateTime(gmt);
   char text[64];
   std::snprintf(text, sizeof text, "%.3s,  %02d %.3s %04d %02d:%02d:%02d GMT",
-                kDays.data() + p.dayOfWeek * 3, p.day, kMonths.data() + (p.month - 1) * 3,
-                p.year, p.hour, p.minute, p.second);
+                kDays.data() + p.dayOfWeek * 3, p.day, kMonths.data() + (p.month - 1) * 3, p.year,
+                p.hour, p.minute, p.second);
   return text;
 }
 
@@ -113,7 +119,8 @@ std::string GetEnvVar(std::string_view name) {
 }
 
 static void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  for (size_t pos; (pos = text.find(from)) != std::string::npos;) text.replace(pos, from.size(), to);
+  for (size_t pos; (pos = text.find(from)) != std::string::npos;)
+    text.replace(pos, from.size(), to);
 }
 
 std::string BuildFileName(std::string_view baseFile, std::string_view folder, bool keepBaseName,
@@ -122,10 +129,9 @@ std::string BuildFileName(std::string_view baseFile, std::string_view folder, bo
   if (style.isAbsolute(fileName)) return std::string(fileName);
   const std::string delimiter(1, style.delimiter);
 
-  std::string target = style.isAbsolute(folder)
-                           ? std::string(folder) + delimiter
-                           : ExtractFilePath(baseFile, style) + delimiter + std::string(folder) +
-                                 delimiter;
+  std::string target = style.isAbsolute(folder) ? std::string(folder) + delimiter
+                                                : ExtractFilePath(baseFile, style) + delimiter +
+                                                      std::string(folder) + delimiter;
 
   std::string namePart, extensionPart;
   const std::string baseName = ExtractFileName(baseFile, style);

@@ -23,10 +23,38 @@ std::string UrlDecode(std::string_view text);
 // A blank becomes "+"; ".", "/", "\", digits and ASCII letters are kept; every
 // other byte becomes "%" and two upper-case hexadecimal digits.
 std::string UrlEncode(std::string_view text);
+// The length of UrlEncode(text), and UrlEncode(text) appended to `out`, for
+// callers that encode a large value in pieces into a text of their own.
+size_t UrlEncodedLength(std::string_view text);
+void AppendUrlEncoded(std::string& out, std::string_view text);
+
+// Calls piece(name, value) for each "&"-separated piece of url-encoded text,
+// in order, both still encoded: the name is the text before the piece's first
+// "=", the value the text after it. A piece without "=" is a field of its own
+// named by the whole piece, with an empty value (a bare "flag" in "flag&page=2"
+// must not swallow the field after it). Empty pieces are skipped.
+template <typename Piece>
+void ForEachFieldPiece(std::string_view text, Piece&& piece) {
+  for (size_t start = 0; start < text.size();) {
+    size_t amp = text.find('&', start);
+    if (amp == std::string_view::npos) amp = text.size();
+    const std::string_view field = text.substr(start, amp - start);
+    if (!field.empty()) {
+      const size_t equals = field.find('=');
+      if (equals == std::string_view::npos)
+        piece(field, std::string_view());
+      else
+        piece(field.substr(0, equals), field.substr(equals + 1));
+    }
+    start = amp + 1;
+  }
+}
 
 // The value of the field `name` in url-encoded `text` (names compared
 // case-insensitively and trimmed), URL-decoded and trimmed; the values of a
 // field that occurs several times joined by CR LF; `defaultValue` when absent.
+// One pass over the text; a request that looks up many fields uses
+// TFormFields instead, which decodes them once.
 std::string GetFieldValue(std::string_view name, std::string_view text,
                           std::string_view defaultValue);
 
@@ -45,7 +73,6 @@ std::string GetEnvVar(std::string_view name);
 // path test (the host style by default).
 std::string BuildFileName(std::string_view baseFile, std::string_view folder, bool keepBaseName,
                           std::string_view fileName, bool keepBaseExtension,
-                          std::string_view newExtension,
-                          const PathStyle& style = HostPathStyle());
+                          std::string_view newExtension, const PathStyle& style = HostPathStyle());
 
 }  // namespace pithorama

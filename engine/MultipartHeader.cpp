@@ -1,32 +1,78 @@
 #include "engine/MultipartHeader.h"
 
-#include "engine/HttpText.h"
 #include "platform/Strings.h"
 
 namespace pithorama {
+namespace {
 
-// The text after `marker` up to the next double quote (or the line's end).
-static bool QuotedAfter(std::string_view line, std::string_view marker, std::string& value) {
-  const size_t pos = line.find(marker);
-  if (pos == std::string_view::npos) return false;
-  std::string_view rest = line.substr(pos + marker.size());
-  value = Trim(rest.substr(0, rest.find('"')));
-  return true;
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && UpperCase(a) == UpperCase(b);
 }
 
-void ApplyHeaderLine(std::string_view line, TPartHeader& part, std::string& result) {
-  QuotedAfter(line, "name=\"", part.Name);
-  QuotedAfter(line, "filename=\"", part.FileName);
-  static constexpr std::string_view kContentType = "Content-Type:";
-  const size_t pos = line.find(kContentType);
-  if (pos != std::string_view::npos) {
-    std::string_view rest = line.substr(pos + kContentType.size());
-    part.ContentType = std::string(rest.substr(0, rest.find(';')));
-    result += part.Name;
-    result += "_CONTENT_TYPE=";
-    result += UrlEncode(part.ContentType);
-    result += '&';
+// Skips blanks from `pos` on.
+size_t SkipBlanks(std::string_view text, size_t pos) {
+  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  return pos;
+}
+
+}  // namespace
+
+bool HeaderParameter(std::string_view headerValue, std::string_view name, std::string& value) {
+  // The parameters follow the first ";"; the type before it is no parameter.
+  size_t pos = headerValue.find(';');
+  while (pos != std::string_view::npos && pos < headerValue.size()) {
+    pos = SkipBlanks(headerValue, pos + 1);
+    const size_t nameEnd = headerValue.find_first_of("=;", pos);
+    const std::string found = Trim(headerValue.substr(pos, nameEnd - pos));
+    if (nameEnd == std::string_view::npos) return false;
+    if (headerValue[nameEnd] == ';') {  // a parameter without a value
+      pos = nameEnd;
+      continue;
+    }
+    pos = SkipBlanks(headerValue, nameEnd + 1);
+    size_t valueEnd;
+    std::string_view text;
+    if (pos < headerValue.size() && headerValue[pos] == '"') {
+      valueEnd = headerValue.find('"', pos + 1);
+      text = headerValue.substr(pos + 1, valueEnd == std::string_view::npos ? std::string_view::npos
+                                                                            : valueEnd - pos - 1);
+      if (valueEnd != std::string_view::npos) valueEnd = headerValue.find(';', valueEnd);
+    } else {
+      valueEnd = headerValue.find(';', pos);
+      text = headerValue.substr(
+          pos, valueEnd == std::string_view::npos ? std::string_view::npos : valueEnd - pos);
+      text = text.substr(0, text.find_first_of(" \t"));
+    }
+    if (SameText(found, name)) {
+      value = std::string(text);
+      return true;
+    }
+    pos = valueEnd;
   }
+  return false;
+}
+
+void ApplyHeaderLine(std::string_view line, TPartHeader& part) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  const std::string headerName = Trim(line.substr(0, colon));
+  const std::string_view headerValue = line.substr(colon + 1);
+  if (SameText(headerName, "Content-Disposition")) {
+    std::string value;
+    if (HeaderParameter(headerValue, "name", value)) part.Name = Trim(value);
+    if (HeaderParameter(headerValue, "filename", value)) part.FileName = Trim(value);
+  } else if (SameText(headerName, "Content-Type")) {
+    part.ContentType = std::string(headerValue.substr(0, headerValue.find(';')));
+  }
+}
+
+std::string MultipartBoundary(std::string_view contentType) {
+  std::string boundary;
+  if (!HeaderParameter(contentType, "boundary", boundary) || boundary.size() > MaxBoundary)
+    return {};
+  return boundary;
 }
 
 std::string UploadBaseName(std::string_view sentName) {

@@ -1,5 +1,6 @@
-// One part of a multipart body as its header lines describe it, and the rule
-// that reads one header line into it.
+// One part of a multipart body as its header lines describe it, the rules that
+// read a header line into it, and the boundary parameter of the body's
+// content type.
 #pragma once
 
 #include <string>
@@ -16,15 +17,27 @@ struct TPartHeader {
 // The longest header line kept; the rest of a longer line is skipped.
 inline constexpr size_t MaxHeaderLine = 2047;
 
-// Reads one header line (without its line end). The markers "name=\"",
-// "filename=\"" and "Content-Type:" are matched exactly, each at its first
-// occurrence, and one line may carry several. A content type is announced in
-// `result` at once as Name, "_CONTENT_TYPE=", the encoded type and "&", so
-// that entry comes before the part's own.
-//
-// The name search takes the first "name=\"", which in a line that puts
-// filename before name is the file name's: browsers put name first.
-void ApplyHeaderLine(std::string_view line, TPartHeader& part, std::string& result);
+// Reads one header line (without its line end) into `part`. Header names are
+// compared without regard to case (RFC 7578 bodies come from browsers, curl
+// and libraries that differ in case). Content-Disposition gives the name and
+// filename parameters, in any order, quoted or as tokens, both trimmed;
+// Content-Type gives the text after its colon up to a ";" or the line's end.
+// Other lines are ignored.
+void ApplyHeaderLine(std::string_view line, TPartHeader& part);
+
+// The value of the parameter `name` (compared without regard to case) in a
+// header value of the form "type; name=value; ...", or false when there is
+// none. A quoted value runs to the next double quote: a backslash in it is
+// kept as it stands, since browsers send a Windows client path unescaped. A
+// token runs to the next ";" or blank.
+bool HeaderParameter(std::string_view headerValue, std::string_view name, std::string& value);
+
+// The longest boundary taken; RFC 2046 allows 1 to 70 characters.
+inline constexpr size_t MaxBoundary = 252;
+
+// The boundary parameter of a multipart content type, or empty when it has
+// none or one longer than MaxBoundary.
+std::string MultipartBoundary(std::string_view contentType);
 
 // What is left of a sent file name for the temporary file: the text after the
 // last "/", "\" or ":" (a browser may send a full client path in either

@@ -34,13 +34,20 @@ struct TMultipartOptions {
   // of ProgramFile; empty means that folder itself.
   std::string TempDir;
   std::string ProgramFile;
+  // The boundary named by the body's content type (MultipartBoundary), or
+  // empty: the first line that begins with "--" then gives it.
+  std::string Boundary;
   // Bound on the passes of the scan loop (see MultipartDecoder.cpp). Tests
   // lower it; the engine keeps the default.
   int64_t StepLimit = 10'000'000;
 };
 
 // Reads contentLength bytes from source and appends the form's fields to
-// result as name=value& pairs: names as they stand, values URL-encoded. Every
+// result as name=value& pairs: names as they stand, values URL-encoded. A part
+// ends only at a line end followed by "--" and the whole boundary (RFC 2046);
+// what comes before the first such line (a preamble) and after the closing
+// "--boundary--" line (an epilogue) is read and dropped. A part without a name
+// adds nothing. Every
 // uploaded file goes to a new temporary file (owner-only, never an existing
 // name) whose full name is appended to tempFiles as soon as it exists; the
 // caller deletes them. A read failure, a body that ends early, or a body that

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "engine/HttpEng.h"
-#include "platform/CloseOnSignal.h"
+#include "platform/Signals.h"
 #include "platform/Environment.h"
 #include "platform/FileWatch.h"
 #include "platform/Module.h"
@@ -58,7 +58,7 @@ class TQueueWaiter {
       if (message == WmClose) closed_ = true;
       return 0;
     });
-    PostCloseOnSignals(window_);
+    PostCloseOnTermination(window_);
     watch_.Start(TServerQueue::QueueFileName(), window_, WmQueueChanged);
   }
   ~TQueueWaiter() { DestroyMessageWindow(window_); }
@@ -275,13 +275,17 @@ bool TServerQueue::HandOver(TServerData& data) {
     created.Open(queue, FileAccess::Write, FileShare::DenyNone, FileCreate::OpenAlways);
   }
   StartDetachedProcess(ExecutableFileName(), Flavour.ServerStartArguments,
-                       ServerEnvironment(EnvironmentBlock()));
+                       Flavour.ServerEnvironment ? Flavour.ServerEnvironment()
+                                                 : ServerEnvironment(EnvironmentBlock()));
   TQueueWaiter waiter;
   for (int attempt = 0; attempt < Flavour.QueueAttemptsAfterStart; ++attempt) {
     // The pause is an upper bound: a queue file that exists can take the
     // entry at once, and one that appears wakes the wait.
     if (attempt > 0 || !FileExists(queue)) waiter.Wait(Flavour.QueueAttemptPauseMs);
-    if (waiter.Closed()) break;
+    if (waiter.Closed()) {  // told to end while the server starts: end, unanswered
+      TerminateProgram();
+      Halt(0);
+    }
     if (QueueRequest(data)) WaitForAnswer(data);
   }
   return false;

@@ -23,6 +23,17 @@
 //   engine, server  TResidentServer (CgiServer.h) takes requests from the queue
 //   engine, client  no server answered: if (!queue.HandOver(data)) serve it yourself
 //   program end     TServerQueue::ProgramEnd
+//
+// The Windows CGI gateway's record, for instance, differs from the standard
+// one (StandardCgiFlavour in CgiSEng.cpp) in every row:
+//
+//   TServerFlavour flavour;                 // server started without arguments
+//   flavour.QueueAttemptsAfterStart = 21;   flavour.QueueAttemptPauseMs = 200;
+//   flavour.ServerTimerMs = 60;             flavour.TakesReqEntries = false;
+//   flavour.QueueAppendAccess = FileAccess::Write;
+//   flavour.MayQueue = [] { return WinCGIStart; };
+//   flavour.PrepareRequest = [] { return ProfileFileName; };  // the profile is the request
+//   // RelayAnswer stays empty: the server writes the output file itself.
 #pragma once
 
 #include <functional>
@@ -82,6 +93,9 @@ struct TServerFlavour {
   std::function<bool()> RelayAnswer;
   // Client, when the wait aborts and AbortDeletesRequestFile is set.
   std::function<void()> DeleteRequestFile;
+  // Client, when it starts the server: the copy's environment. Empty
+  // function: this start's environment without its request (ServerEnvironment).
+  std::function<std::vector<std::string>()> ServerEnvironment;
 };
 
 // Request states that only a client derives, never stored in an entry.

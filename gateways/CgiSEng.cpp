@@ -209,7 +209,7 @@ void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
 }
 
 void TCGIStdEngine::ExecRequest() {
-  cgiState.RequestContent = ReadContent();
+  cgiState.RequestFields = TFormFields(ReadContent());
   if (FirstRequest && OnFirstExecRequest) {
     FirstRequest = false;
     OnFirstExecRequest(this);
@@ -232,12 +232,14 @@ std::string TCGIStdEngine::ReadContent() {
     return ReadMultipartInput();
 
   // The body in blocks; a body that ends early is what arrived. The content
-  // is the text up to the first zero byte.
+  // is the text up to the first zero byte. Its room grows by doubling but
+  // never past the announced length, so a large body is not held twice over.
   std::string body;
   char block[16384];
   for (size_t due = static_cast<size_t>(length); due > 0;) {
     int64_t n = cgiState.InputStream->Read(block, std::min(due, sizeof block));
     if (n <= 0) break;
+    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
     body.append(block, static_cast<size_t>(n));
     due -= static_cast<size_t>(n);
   }
@@ -257,7 +259,7 @@ void TCGIStdEngine::FinishRequest() {
   if (!IsServer) TerminateProgram();
 }
 
-TObject* TCGIStdEngine::GetRequestThread() { return nullptr; }
+TObject* TCGIStdEngine::GetRequestThread() { return CurrentRequestThread(); }
 
 void TCGIStdEngine::WriteStatusLine() {
   const std::string software = UpperCase(GetServerSoftware());
@@ -306,10 +308,10 @@ std::string TCGIStdEngine::GetVariable(std::string_view name) {
 }
 
 std::string TCGIStdEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  return GetFieldValue(name, cgiState.RequestContent, defaultValue);
+  return cgiState.RequestFields.Value(name, defaultValue);
 }
 
-TStringList TCGIStdEngine::GetFieldNames() { return ParseFieldNames(cgiState.RequestContent); }
+TStringList TCGIStdEngine::GetFieldNames() { return cgiState.RequestFields.Names(); }
 
 bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
 
@@ -321,7 +323,9 @@ bool IsServerStart() {
   // it starts, so that the copy chooses the standard gateway.
   const bool cgiRequest = GetEnvironment("GATEWAY_INTERFACE").has_value() ||
                           GetEnvironment("REQUEST_METHOD").has_value();
-  return !cgiRequest && (ParamCount() == 0 || ParamStr(1) == "START_SERVER");
+  if (cgiRequest) return false;
+  return (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
+         ParamStr(1) == "START_SERVER";
 }
 
 void CgiSEngStart() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/FormFields.h"
 #include "engine/GenEng.h"
 #include "engine/HttpEng.h"
 #include "gateways/CgiOutput.h"
@@ -64,7 +65,9 @@ struct TCgiThreadState {
   std::unique_ptr<TCgiOutput> OutputStream;
   std::unique_ptr<TFile> InputStream;
   std::optional<TStringList> VariableList;  // only on the server side of a relayed request
-  std::string RequestContent;
+  // The request's content (the body, or the query string of a GET), decoded
+  // once into its fields when the request is read.
+  TFormFields RequestFields;
   std::string RequestId;
   bool RequestFileWritten = false;  // a client wrote RequestFileName (it holds the body)
 };

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/CloseOnSignal.h"
+#include "platform/Signals.h"
 #include "platform/Files.h"
 
 namespace pithorama {
@@ -15,7 +15,11 @@ constexpr unsigned WmQueueChanged = WmUser + 0x52;
 // How long the end of the server waits for requests still being served.
 constexpr auto kThreadsGrace = std::chrono::seconds(60);
 
+thread_local TCGIRequestThread* requestThread = nullptr;
+
 }  // namespace
+
+TCGIRequestThread* CurrentRequestThread() { return requestThread; }
 
 TResidentServer::TResidentServer(TServerQueue& queue, TCGIMode mode, TServeRequest serve)
     : queue_(queue), mode_(mode), serve_(std::move(serve)) {
@@ -24,7 +28,7 @@ TResidentServer::TResidentServer(TServerQueue& queue, TCGIMode mode, TServeReque
   title_.Set(TServerQueue::ServerTitle());
   SetTimer(window_, kServerTimer, queue_.Flavour.ServerTimerMs);
   watch_.Start(TServerQueue::QueueFileName(), window_, WmQueueChanged);
-  PostCloseOnSignals(window_);
+  PostCloseOnTermination(window_);
 }
 
 TResidentServer::~TResidentServer() {
@@ -42,7 +46,11 @@ intptr_t TResidentServer::WindowProc(unsigned message) {
       ServerTimerTick();
       break;
     case WmClose:
-      TerminateProgram();
+      // A request on this thread that pumps messages finishes first.
+      if (ticking_)
+        closing_ = true;
+      else
+        TerminateProgram();
       break;
   }
   return 0;
@@ -72,7 +80,7 @@ void TResidentServer::ServerTimerTick() {
     // A failed look at the queue is tried again at the next tick.
   }
   ticking_ = false;
-  if (!FileExists(TServerQueue::QueueFileName())) {
+  if (closing_ || !FileExists(TServerQueue::QueueFileName())) {
     TerminateProgram();
     return;
   }
@@ -96,6 +104,9 @@ void TResidentServer::HandleRequestFile(const std::string& name) {
 
 // One request on a thread of its own; the thread ends with it.
 void TResidentServer::RunRequestThread(const std::string& name) {
+  TCGIRequestThread self;
+  self.RequestFile = name;
+  requestThread = &self;
   try {
     serve_(name);
   } catch (const std::exception&) {
@@ -104,6 +115,7 @@ void TResidentServer::RunRequestThread(const std::string& name) {
     queue_.FinishQueuedRequest(name);
   } catch (const std::exception&) {
   }
+  requestThread = nullptr;
   std::lock_guard<std::mutex> hold(threadsLock_);
   --runningThreads_;
   threadsDone_.notify_all();

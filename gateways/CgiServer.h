@@ -25,6 +25,15 @@
 
 namespace pithorama {
 
+// The thread that serves one request in ServerThreadMode. It runs from its
+// creation and is gone when its request is finished.
+class TCGIRequestThread : public TObject {
+ public:
+  std::string RequestFile;
+};
+// The request thread serving the calling thread's request, or nullptr.
+TCGIRequestThread* CurrentRequestThread();
+
 class TResidentServer {
  public:
   using TServeRequest = std::function<void(const std::string& name)>;
@@ -53,6 +62,7 @@ class TResidentServer {
   TWindowTitle title_;
   TFileWatch watch_;
   bool ticking_ = false;
+  bool closing_ = false;
   bool polling_ = true;
   std::mutex threadsLock_;
   std::condition_variable threadsDone_;

@@ -7,11 +7,29 @@
 namespace pithorama {
 namespace {
 
+// The first `separator` of text outside double quotes, or npos. A backslash
+// inside quotes escapes the next character. Quotes that are never closed
+// protect nothing, so a stray quote cannot join the rest of the list.
+size_t FindOutsideQuotes(std::string_view text, char separator) {
+  bool quoted = false;
+  size_t first = text.find(separator);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (quoted && text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      quoted = !quoted;
+    } else if (!quoted && text[i] == separator) {
+      return i;
+    }
+  }
+  return quoted ? first : std::string_view::npos;
+}
+
 // Splits off the first item at the first comma, or at the first semicolon
 // when there is no comma; `rest` becomes the trimmed text after it.
 std::string TakeItem(std::string& rest) {
-  size_t separator = rest.find(',');
-  if (separator == std::string::npos) separator = rest.find(';');
+  size_t separator = FindOutsideQuotes(rest, ',');
+  if (separator == std::string::npos) separator = FindOutsideQuotes(rest, ';');
   if (separator == std::string::npos) {
     std::string item = Trim(rest);
     rest.clear();
@@ -23,35 +41,43 @@ std::string TakeItem(std::string& rest) {
 }
 
 // The name is what precedes the last blank, control character or "<".
-void SplitItem(const std::string& item, std::string& name, std::string& address) {
+TAddressItem SplitItem(const std::string& item) {
   size_t k = item.size();
   while (k > 0 && !(static_cast<unsigned char>(item[k - 1]) <= 32 || item[k - 1] == '<')) --k;
-  name.clear();
-  address = item;
+  TAddressItem result{std::string(), item};
   if (k > 0) {
-    name = Trim(std::string_view(item).substr(0, k - 1));
-    if (!name.empty()) address = Trim(std::string_view(item).substr(k));
+    result.Name = Trim(std::string_view(item).substr(0, k - 1));
+    if (!result.Name.empty()) result.Address = Trim(std::string_view(item).substr(k));
   }
-  std::erase_if(address, [](char c) { return c == '<' || c == '>' || c == ','; });
-  address = Trim(address);
-  std::replace_if(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
+  std::erase_if(result.Address, [](char c) { return c == '<' || c == '>' || c == ','; });
+  result.Address = Trim(result.Address);
+  std::replace_if(
+      result.Name.begin(), result.Name.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 32; }, ' ');
+  result.Name = Trim(result.Name);
+  return result;
 }
 
 }  // namespace
 
-std::string FormatAddressList(std::string_view list, TAddressForm form) {
-  std::string result;
+std::vector<TAddressItem> ParseAddressList(std::string_view list) {
+  std::vector<TAddressItem> items;
   std::string rest(list);
   while (rest.size() > 1) {
-    std::string item = TakeItem(rest);
-    std::string name, address;
-    SplitItem(item, name, address);
-    if (address.empty()) continue;  // a stray separator, or brackets around nothing
+    TAddressItem item = SplitItem(TakeItem(rest));
+    if (!item.Address.empty()) items.push_back(std::move(item));
+  }
+  return items;
+}
+
+std::string FormatAddressList(std::string_view list, TAddressForm form) {
+  std::string result;
+  for (const TAddressItem& item : ParseAddressList(list)) {
     if (!result.empty()) result += ',';
     if (form == TAddressForm::Envelope)
-      result += "<" + address + ">";
+      result += "<" + item.Address + ">";
     else
-      result += Trim(Trim(name) + " <" + address + ">");
+      result += Trim(item.Name + " <" + item.Address + ">");
   }
   return result;
 }

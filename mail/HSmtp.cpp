@@ -4,7 +4,11 @@
 #include "mail/HSmtp.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
+#include "mail/HeaderText.h"
+#include "mail/QuotedPrintable.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -24,6 +28,48 @@ thread_local std::string tBodyBuffer;
 int MillisecondsUntil(Clock::time_point due) {
   auto rest = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
   return rest <= 0 ? 0 : static_cast<int>(std::min<long long>(rest, 1 << 30));
+}
+
+// A name that a server requiring a fully qualified HELO takes: dotted, of
+// letters, digits and hyphens, and no name of the loopback host.
+bool IsFullyQualified(const std::string& name) {
+  auto isNameCharacter = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.'; };
+  return name.find('.') != std::string::npos && name.front() != '.' && name.back() != '.' &&
+         !name.starts_with("localhost.") && std::all_of(name.begin(), name.end(), isNameCharacter);
+}
+
+// The host's fully qualified name, or "" when it has none. Looked up once per
+// process: the name does not change while a program runs.
+const std::string& LocalDomainName() {
+  static const std::string name = [] {
+    char host[256];
+    std::string canonical;
+    if (GetLocalHostName(host, sizeof host) == 0 && IsFullyQualified(host)) return std::string(host);
+    if (LocalCanonicalHostName(canonical) && IsFullyQualified(canonical)) return canonical;
+    return std::string();
+  }();
+  return name;
+}
+
+// A reply of several lines as one line of a log: each line end becomes a blank.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    line += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
+  }
+  return TrimRight(line);
+}
+
+// The right side of a Message-ID: the sender's domain, else the HELO name.
+std::string MessageIdDomain(const std::string& mailFrom, const std::string& heloName) {
+  std::vector<TAddressItem> senders = ParseAddressList(mailFrom);
+  if (!senders.empty()) {
+    const std::string& address = senders.front().Address;
+    size_t at = address.rfind('@');
+    if (at != std::string::npos && at + 1 < address.size()) return address.substr(at + 1);
+  }
+  return heloName;
 }
 
 }  // namespace
@@ -77,13 +123,24 @@ bool TSmtpSendMail::SendMail(int timeoutSeconds) {
   tBodyBuffer.clear();
   Deadline = Now() + timeoutSeconds / 86400.0;
   deadline_ = Clock::now() + std::chrono::seconds(timeoutSeconds);
+  SetSendDeadline(deadline_);
   sendFailed_ = false;
   outBuffer_.clear();
+  heloSent_.clear();
+  lastCommand_.clear();
+  failureText_.clear();
   // Notifications reach only the thread that owns the notify window.
-  if (!IsWindowOfCallingThread(NotifyWindow())) return false;
+  if (!IsWindowOfCallingThread(NotifyWindow())) {
+    failureText_ = "SendMail called on a thread that does not own the component";
+    return false;
+  }
   TStep step = TStep::Connect;
   try {
-    while (step != TStep::Done && step != TStep::Failed) step = NextStep(step, RunStep(step));
+    while (step != TStep::Done && step != TStep::Failed) {
+      TStep next = NextStep(step, RunStep(step));
+      if (next == TStep::Failed) NoteFailure(step);
+      step = next;
+    }
   } catch (...) {
     // The end mark was not sent, so the server drops the half-sent message.
     inMessageText_ = false;
@@ -99,12 +156,12 @@ bool TSmtpSendMail::SendMail(int timeoutSeconds) {
 
 // The one place that orders the dialogue.
 TSmtpSendMail::TStep TSmtpSendMail::NextStep(TStep step, bool succeeded) {
-  if (!succeeded) return step == TStep::Helo ? TStep::BareHelo : TStep::Failed;
+  if (!succeeded) return step == TStep::Helo ? TStep::HeloAddress : TStep::Failed;
   switch (step) {
     case TStep::Connect: return TStep::Greeting;
     case TStep::Greeting: return TStep::Helo;
     case TStep::Helo:
-    case TStep::BareHelo: return TStep::MailFrom;
+    case TStep::HeloAddress: return TStep::MailFrom;
     case TStep::MailFrom: return TStep::RcptTo;
     case TStep::RcptTo: return TStep::Data;
     case TStep::Data: return TStep::Message;
@@ -119,13 +176,15 @@ bool TSmtpSendMail::RunStep(TStep step) {
     case TStep::Connect: return ConnectStep();
     case TStep::Greeting: ReadReply(); return true;  // whatever the server says first
     case TStep::Helo: return HeloStep();
-    case TStep::BareHelo: return CommandStep("HELO\r\n", 250);
-    case TStep::MailFrom:
-      return CommandStep("MAIL FROM:" + FormatAddressList(MailFrom, TAddressForm::Envelope) + "\r\n", 250);
+    case TStep::HeloAddress: return HeloAddressStep();
+    case TStep::MailFrom: {
+      std::string sender = FormatAddressList(MailFrom, TAddressForm::Envelope);
+      return CommandStep("MAIL FROM:" + (sender.empty() ? "<>" : sender), 250);  // <>: the null sender
+    }
     case TStep::RcptTo: return RcptToStep();
-    case TStep::Data: return CommandStep("DATA\r\n", 354);
+    case TStep::Data: return CommandStep("DATA", 354);
     case TStep::Message: return MessageStep();
-    case TStep::Quit: return CommandStep("QUIT\r\n", 221);
+    case TStep::Quit: return CommandStep("QUIT", 221);
     default: return false;
   }
 }
@@ -146,16 +205,49 @@ bool TSmtpSendMail::ConnectStep() {
   return SocketState() == SocketConnected;
 }
 
+// Sends one command line (given without its CR LF) and reads its reply.
 bool TSmtpSendMail::CommandStep(const std::string& command, int expectedCode) {
-  Out(command);
+  lastCommand_ = command;
+  Out(command + "\r\n");
   ReadReply();
   return !sendFailed_ && ReplyCode == expectedCode;
 }
 
+// RFC 5321 4.1.1.1 asks for the fully qualified name, or an address literal
+// when the host has none; servers that check it refuse a short name.
 bool TSmtpSendMail::HeloStep() {
-  char name[256];
-  if (GetLocalHostName(name, sizeof name) != 0) return false;
-  return CommandStep("HELO " + std::string(name) + "\r\n", 250);
+  heloSent_ = !HeloName.empty() ? HeloName : LocalDomainName();
+  if (heloSent_.empty()) heloSent_ = LocalAddressLiteral();
+  return !heloSent_.empty() && CommandStep("HELO " + heloSent_, 250);
+}
+
+// The second try after a refused name: the address of the local end, which a
+// server can check against the connection. Nothing new to offer when the
+// first try was that address already.
+bool TSmtpSendMail::HeloAddressStep() {
+  if (ReplyCode == -1) return false;  // no answer at all: nothing to try again
+  std::string literal = LocalAddressLiteral();
+  if (literal.empty() || literal == heloSent_) return false;
+  heloSent_ = literal;
+  return CommandStep("HELO " + literal, 250);
+}
+
+std::string TSmtpSendMail::LocalAddressLiteral() {
+  TInetAddress local;
+  if (SocketLocalAddress(SocketHandle(), local) != 0) return std::string();
+  unsigned char bytes[4];
+  std::memcpy(bytes, &local.Address, 4);  // network order: the first byte leads
+  return "[" + std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) +
+         "." + std::to_string(bytes[3]) + "]";
+}
+
+void TSmtpSendMail::NoteFailure(TStep step) {
+  std::string what = step == TStep::Connect ? "connect to " + RemoteHost + ":" + RemotePort : lastCommand_;
+  std::string why = OneLine(ReplyText);
+  if (why.empty() && LastError() != 0) why = GetErrorText();
+  if (why.empty() && LastError() != 0) why = "socket error " + std::to_string(LastError());
+  if (why.empty()) why = step == TStep::Connect ? "no connection" : "connection closed";
+  failureText_ = what + " : " + why;
 }
 
 // One RCPT TO per address, the To list first, then CC; the first refusal
@@ -167,8 +259,7 @@ bool TSmtpSendMail::RcptToStep() {
   for (size_t comma; (comma = recipients.find(',', start)) != std::string::npos; start = comma + 1) {
     std::string recipient = Trim(std::string_view(recipients).substr(start, comma - start));
     if (recipient.empty()) continue;
-    Out("RCPT TO:" + recipient + "\r\n");
-    ReadReply();
+    CommandStep("RCPT TO:" + recipient, 250);
     if (sendFailed_ || (ReplyCode != 250 && ReplyCode != 251)) return false;
   }
   return true;
@@ -179,6 +270,7 @@ bool TSmtpSendMail::MessageStep() {
   inMessageText_ = true;
   ComposeMessage();
   inMessageText_ = false;
+  lastCommand_ = "end of the message text";
   Out("\r\n.\r\n");
   ReadReply();
   return !sendFailed_ && ReplyCode == 250;
@@ -186,8 +278,12 @@ bool TSmtpSendMail::MessageStep() {
 
 void TSmtpSendMail::ReadReply() {
   ReplyText.clear();
-  lastError_ = 0;
-  Flush();
+  if (!sendFailed_) lastError_ = 0;  // the error of a failed send stays for the caller
+  if (!Flush()) {
+    ReplyCode = -1;
+    if (MillisecondsLeft() == 0) ReplyText = "SendMessage timeout";
+    return;
+  }
   TConnectionSource source(*this);
   TSmtpReply reply;
   TReplyStatus status = replyReader_.Read(source, reply);
@@ -203,9 +299,11 @@ void TSmtpSendMail::Out(std::string_view text) {
   if (outBuffer_.size() >= FlushSize) Flush();
 }
 
-// After a failed send nothing more is sent: the rest would only be cut.
+// After a failed send nothing more is sent: the rest would only be cut. A
+// connection that the server has closed takes nothing either.
 bool TSmtpSendMail::Flush() {
-  if (!sendFailed_ && !outBuffer_.empty() && !SendString(outBuffer_)) sendFailed_ = true;
+  if (!sendFailed_ && !outBuffer_.empty() && (SocketState() != SocketConnected || !SendString(outBuffer_)))
+    sendFailed_ = true;
   outBuffer_.clear();
   return !sendFailed_;
 }
@@ -228,12 +326,21 @@ void TSmtpSendMail::ComposeMessage() {
 void TSmtpSendMail::SendHeader(bool hasAttachments) {
   std::string header, contentLines;
   SplitHeaderTemplate(mailHeader_, hasAttachments, MailCC.empty(), header, contentLines);
-  header = ReplacePlaceholder(header, "%MAILTO%", FormatAddressList(MailTo, TAddressForm::Header));
-  header = ReplacePlaceholder(header, "%MAILCC%", FormatAddressList(MailCC, TAddressForm::Header));
-  header = ReplacePlaceholder(header, "%MAILFROM%", FormatAddressList(MailFrom, TAddressForm::Header));
-  header = ReplacePlaceholder(header, "%MAILSUBJECT%", MailSubject);
-  header = ReplacePlaceholder(header, "%SUBJECT%", MailSubject);
-  Out(header);
+  const std::string charset = DeclaredCharset(mailHeader_);
+  header = ReplacePlaceholder(header, "%MAILTO%", FormatHeaderAddressList(MailTo, charset));
+  header = ReplacePlaceholder(header, "%MAILCC%", FormatHeaderAddressList(MailCC, charset));
+  header = ReplacePlaceholder(header, "%MAILFROM%", FormatHeaderAddressList(MailFrom, charset));
+  const std::string subject = HeaderText(MailSubject, charset);
+  header = ReplacePlaceholder(header, "%MAILSUBJECT%", subject);
+  header = ReplacePlaceholder(header, "%SUBJECT%", subject);
+  // RFC 5322 requires Date; servers add neither field for remote clients.
+  if (!HasHeaderField(header, "Date")) {
+    TDateTime now = Now();
+    header += "Date: " + FormatMailDate(now, LocalToUtcOffsetMinutes(now)) + "\r\n";
+  }
+  if (!HasHeaderField(header, "Message-ID"))
+    header += "Message-ID: " + NewMessageId(MessageIdDomain(MailFrom, heloSent_)) + "\r\n";
+  Out(FoldHeaderLines(header));
   if (hasAttachments) {
     Out("Mime-Version: 1.0\r\n");
     Out("Content-Type: multipart/mixed; boundary=\"" + std::string(MimeBoundary) + "\"\r\n");
@@ -245,7 +352,8 @@ void TSmtpSendMail::SendHeader(bool hasAttachments) {
 }
 
 // Entries are expanded into the thread's body buffer, which then goes out in
-// one piece; leading points are doubled on the way out (Out).
+// one piece, encoded when the header says quoted-printable; leading points are
+// doubled on the way out (Out).
 void TSmtpSendMail::SendBody(const std::string& body) {
   if (!OnBodyEntry) {
     WriteBody(body);
@@ -254,7 +362,7 @@ void TSmtpSendMail::SendBody(const std::string& body) {
         body, [this](std::string_view text) { WriteBody(std::string(text)); },
         [this](const std::string& name) { OnBodyEntry(name); });
   }
-  Out(tBodyBuffer);
+  Out(DeclaresQuotedPrintable(mailHeader_) ? EncodeQuotedPrintable(tBodyBuffer) : tBodyBuffer);
 }
 
 void TSmtpSendMail::SendAttachment(const std::string& line) {

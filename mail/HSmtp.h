@@ -47,6 +47,11 @@ class TSmtpSendMail : public TTCPClient {
   // Called for each %NAME% entry of the body; the handler writes the entry's
   // text with WriteBody.
   TBodyEntryEvent OnBodyEntry;
+  // The name given in HELO. Empty: the local host's fully qualified name, or,
+  // when it has none, the address of the connection's local end in brackets
+  // ("[192.0.2.1]", RFC 5321 4.1.3). That address is also the second try
+  // when a server refuses the name.
+  std::string HeloName;
 
   // The wall-clock end of the current dialogue (informational; the waits use
   // a monotonic clock), the code of the last reply (-1: none) and its text.
@@ -73,7 +78,12 @@ class TSmtpSendMail : public TTCPClient {
   }
   // Sends what is buffered, then waits for one whole reply until the deadline
   // and sets ReplyCode and ReplyText ("SendMessage timeout" when none came).
+  // When the send fails there is no reply to wait for: ReplyCode is -1 at once.
   void ReadReply();
+  // Why the last SendMail failed, in one line: the step ("connect to host:port"
+  // or the command sent) and the server's reply or the socket error. Empty
+  // after a mail that went through.
+  const std::string& FailureText() const { return failureText_; }
 
   // The calling thread's body buffer: the body of the last mail composed on
   // this thread, before its lines' leading points were doubled.
@@ -81,13 +91,16 @@ class TSmtpSendMail : public TTCPClient {
 
  private:
   class TConnectionSource;
-  enum class TStep { Connect, Greeting, Helo, BareHelo, MailFrom, RcptTo, Data, Message, Quit, Done, Failed };
+  enum class TStep { Connect, Greeting, Helo, HeloAddress, MailFrom, RcptTo, Data, Message, Quit, Done, Failed };
 
   static TStep NextStep(TStep step, bool succeeded);
   bool RunStep(TStep step);
   bool ConnectStep();
   bool CommandStep(const std::string& command, int expectedCode);
   bool HeloStep();
+  bool HeloAddressStep();
+  std::string LocalAddressLiteral();
+  void NoteFailure(TStep step);
   bool RcptToStep();
   bool MessageStep();
   bool QuitStep();
@@ -113,6 +126,9 @@ class TSmtpSendMail : public TTCPClient {
   TDotStuffer stuffer_;
   bool inMessageText_ = false;
   bool sendFailed_ = false;
+  std::string heloSent_;     // the name of the last HELO of this dialogue
+  std::string lastCommand_;  // the last command line sent, for FailureText
+  std::string failureText_;
 };
 
 }  // namespace pithorama

@@ -10,6 +10,7 @@ namespace {
 constexpr uint16_t RequestedVersion = 0x0101;  // 1.1
 constexpr int SendWaitMs = 20;
 constexpr int SendMaxFailedAttempts = 500;
+constexpr int SocketTimedOut = 10060;
 
 struct ErrorEntry {
   int code;
@@ -161,7 +162,12 @@ bool TCustomWSocket::SendData(TSocketHandle handle, int flags, const std::string
       SocketError(SocketWouldBlock);  // reported: a cut message must not pass as sent
       return false;
     }
-    SocketWaitWritable(handle, SendWaitMs);
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(sendDeadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      SocketError(SocketTimedOut);
+      return false;
+    }
+    SocketWaitWritable(handle, static_cast<int>(std::min<long long>(left.count(), SendWaitMs)));
   }
   return true;
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -66,9 +67,14 @@ class TCustomWSocket : public TComponent {
   // closes; handle becomes InvalidSocket when the close succeeded.
   void ShutdownSocket(TSocketHandle& handle, TWindow window);
   // Sends all of text, waiting while the socket is full. A send that makes no
-  // progress for about ten seconds (500 waits of 20 ms) gives up. Answers true
+  // progress for about ten seconds (500 waits of 20 ms) gives up, and so does
+  // one still waiting when the send deadline passes (10060). Answers true
   // when every byte went out; otherwise the failure went through SocketError.
   bool SendData(TSocketHandle handle, int flags, const std::string& text);
+  // The moment after which sends stop waiting for room; none by default. A
+  // dialogue sets its own deadline here, so that a peer that reads slowly
+  // cannot stretch it.
+  void SetSendDeadline(std::chrono::steady_clock::time_point deadline) { sendDeadline_ = deadline; }
   // One receive of at most 1024 bytes: what is there now, possibly nothing.
   std::string ReceiveData(TSocketHandle handle, int flags);
   // True when the last ReceiveData found that nothing more will come: the
@@ -85,6 +91,7 @@ class TCustomWSocket : public TComponent {
   uint8_t socketState_ = SocketNotStarted;
   int32_t lastError_ = 0;
   bool receiveEnded_ = false;
+  std::chrono::steady_clock::time_point sendDeadline_ = std::chrono::steady_clock::time_point::max();
 };
 
 class TTCPClient : public TCustomWSocket {

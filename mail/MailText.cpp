@@ -46,7 +46,7 @@ void ExpandBodyEntries(std::string_view body, const std::function<void(std::stri
   write(body.substr(k));
 }
 
-TAttachmentLine ParseAttachmentLine(std::string_view line) {
+TAttachmentLine ParseAttachmentLine(std::string_view line, const PathStyle& style) {
   TAttachmentLine result;
   std::string trimmed = Trim(line);
   size_t open = trimmed.find('<');
@@ -59,8 +59,7 @@ TAttachmentLine ParseAttachmentLine(std::string_view line) {
     result.DisplayName = trimmed;
     result.Path = trimmed;
   }
-  size_t last = result.DisplayName.find_last_of("\\:");
-  result.FileName = last == std::string::npos ? result.DisplayName : result.DisplayName.substr(last + 1);
+  result.FileName = ExtractFileName(result.DisplayName, style);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Paths.h"
 #include "platform/Strings.h"
 
 namespace pithorama {
@@ -32,13 +33,15 @@ void ExpandBodyEntries(std::string_view body, const std::function<void(std::stri
                        const std::function<void(const std::string&)>& entry);
 
 // An attachment line is a path, or a display name followed by the path in
-// angle brackets; the file name is the display name after its last "\" or ":".
+// angle brackets. The file name is the base name of the display name in the
+// given path style (after its last "/" on POSIX, its last "\" or ":" on
+// Windows), so that no folder of the sending machine shows in the mail.
 struct TAttachmentLine {
   std::string DisplayName;
   std::string Path;
   std::string FileName;
 };
-TAttachmentLine ParseAttachmentLine(std::string_view line);
+TAttachmentLine ParseAttachmentLine(std::string_view line, const PathStyle& style = HostPathStyle());
 
 // Encodes data as base64 lines of 60 characters, each followed by CR LF, and
 // appends them to out. Every call but the last must pass a multiple of 45

@@ -1,5 +1,7 @@
 #include "mail/SmtpReply.h"
 
+#include <algorithm>
+
 namespace pithorama {
 namespace {
 
@@ -20,14 +22,13 @@ int ReplyLineCode(const std::string& line) {
 
 size_t TReplyReader::FindReplyEnd() {
   for (;;) {
-    size_t from = scanned_ > lineStart_ ? scanned_ - 1 : lineStart_;  // a CR may end the last scan
-    size_t crlf = pending_.find("\r\n", from);
-    if (crlf == std::string::npos) {
+    size_t lineFeed = pending_.find('\n', std::max(scanned_, lineStart_));
+    if (lineFeed == std::string::npos) {
       scanned_ = pending_.size();
       return std::string::npos;
     }
-    size_t next = crlf + 2;
-    if (!IsContinuation(pending_, lineStart_, crlf)) return next;
+    size_t next = lineFeed + 1;
+    if (!IsContinuation(pending_, lineStart_, lineFeed)) return next;
     lineStart_ = scanned_ = next;
   }
 }

@@ -1,5 +1,6 @@
 // Reading SMTP replies (RFC 5321, 4.2). A reply is one or more lines ending in
-// CR LF; every line but the last has a hyphen after its three-digit code
+// CR LF, or in a bare LF as some servers send; every line but the last has a
+// hyphen after its three-digit code
 // ("250-SIZE"), the last has a blank or nothing there ("250 OK", "250"). The
 // reader gathers bytes until such a last line has arrived, whatever pieces the
 // bytes came in, and keeps bytes past it for the next reply.
@@ -30,7 +31,7 @@ class TReplySource {
 
 struct TSmtpReply {
   int Code = -1;     // the code of the last line, or -1 when it has none
-  std::string Text;  // the whole reply, every line with its CR LF
+  std::string Text;  // the whole reply, every line with its line end
 };
 
 enum class TReplyStatus {
@@ -57,7 +58,7 @@ class TReplyReader {
 
   std::string pending_;
   size_t lineStart_ = 0;  // start of the first line not known to be a continuation
-  size_t scanned_ = 0;    // bytes of that line already searched for CR LF
+  size_t scanned_ = 0;    // bytes of that line already searched for its LF
 };
 
 // The code of a reply line: its first three characters as a number, or -1.

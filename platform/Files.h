@@ -68,7 +68,7 @@ class TFile {
   int64_t Size();
   // Cuts the file to `size` bytes; the position stays where it was.
   bool Truncate(int64_t size);
-  // Sets the file's last-write time to now.
+  // Sets the file's last-write (and last-access) time to now.
   bool Touch();
   bool Close();
   int LastError() const { return lastError_; }

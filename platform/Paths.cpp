@@ -13,7 +13,8 @@ const PathStyle& HostPathStyle() {
 }
 
 const PathStyle& WindowsPathStyle() {
-  static const PathStyle style{'\\', "\\:", WindowsIsAbsolute};
+  // This host has no drives; the Windows examples name the usual system drive.
+  static const PathStyle style{'\\', "\\:", WindowsIsAbsolute, "C:"};
   return style;
 }
 

@@ -13,6 +13,9 @@ struct PathStyle {
   // Characters after which a file name starts (the delimiter, and ":" for drives).
   std::string_view nameSeparators;
   bool (*isAbsolute)(std::string_view path);
+  // The drive put in front of a name that has none ("C:", the drive of the
+  // system folder); empty where paths have no drive letters.
+  std::string_view systemDrive = {};
 };
 
 const PathStyle& HostPathStyle();

@@ -20,9 +20,17 @@
 //   BlockTerminationSignals();   // first, before any thread starts
 //   StartServerThreads();
 //   WaitForTerminationSignal();  // returns when one arrives
+//
+// A process that runs a message loop (a resident server, a client waiting for
+// its answer) turns the signals into a close message to its window and ends
+// through its own clean-up:
+//
+//   PostCloseOnTermination(window);  // WmClose arrives like any message
 #pragma once
 
 #include <string>
+
+#include "platform/Messages.h"
 
 namespace pithorama {
 
@@ -33,10 +41,19 @@ enum class TTerminationAction {
   // process as the signal itself would (the parent sees the signal). For a
   // process that serves one request and has nothing else to save.
   RemoveFilesAndEnd,
+  // Posts WmClose to the window given to PostCloseOnTermination; chosen by
+  // that call.
+  PostClose,
 };
 
 // Chooses what the termination signals do from now on, for the whole process.
 void SetTerminationAction(TTerminationAction action);
+
+// Chooses PostClose with `window` as the receiver: each termination signal
+// posts WmClose to it, on its owning thread; a later call moves the signals
+// to another window. Call on the thread that owns the window. False when the
+// signals could not be caught.
+bool PostCloseOnTermination(TWindow window);
 
 // Writes to a pipe or socket whose reader has gone fail with an error
 // (EPIPE) instead of ending the process.

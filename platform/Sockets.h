@@ -98,5 +98,11 @@ int SocketClose(TSocketHandle socket);
 
 // The local host name into buffer (with its terminating zero); 0 or SocketFailed.
 int GetLocalHostName(char* buffer, int length);
+// The canonical name of the local host as the resolver knows it (the files of
+// the name service first), which may or may not be fully qualified; false
+// when the host name itself cannot be looked up.
+bool LocalCanonicalHostName(std::string& name);
+// The local address and port of a connected socket; 0 or SocketFailed.
+int SocketLocalAddress(TSocketHandle socket, TInetAddress& address);
 
 }  // namespace pithorama

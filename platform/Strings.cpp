@@ -1,5 +1,7 @@
 #include "platform/Strings.h"
 
+#include <algorithm>
+
 #include "platform/Errors.h"
 
 namespace pithorama {
@@ -26,6 +28,14 @@ std::string TrimRight(std::string_view text) {
 }
 
 std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+
+void GrowRoom(std::string& text, size_t needed, size_t most) {
+  if (needed <= text.capacity()) return;
+  std::string bigger;
+  bigger.reserve(std::max(needed, std::min(2 * text.capacity(), most)));
+  bigger.append(text);
+  text.swap(bigger);
+}
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;

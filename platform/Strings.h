@@ -18,6 +18,13 @@ std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
 bool Contains(std::string_view text, std::string_view part);
 
+// Makes room in `text` for `needed` bytes when it has less: the room doubles,
+// but never past `most` (and never below `needed`), and is allocated exactly,
+// where std::string::reserve may round a request up to twice the old room.
+// For a text that grows in pieces towards a known largest size, so that it is
+// not held twice over at the end.
+void GrowRoom(std::string& text, size_t needed, size_t most);
+
 // Decimal conversion as the run-time library does it: optional blanks and sign,
 // decimal digits, or "$"/"0x" followed by hexadecimal digits. Throws
 // EConvertError("'<text>' is not a valid integer value") on anything else or

@@ -1,6 +1,8 @@
-// The echo program: answers every request with its variables and form fields.
+// The echo program: answers every request with its variables and form fields,
+// under standard CGI and under Windows CGI alike.
 #include "examples/echo/EchoForm.h"
 #include "gateways/CgiSEng.h"
+#include "gateways/CgiWEng.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
 
@@ -11,6 +13,7 @@ int main(int argc, char** argv) {
   StartModules({
       {"HttpEng", HttpEngStart, HttpEngEnd},
       {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+      {"CgiWEng", CgiWEngStart, CgiWEngEnd},
   });
   InitApplication();
   Application->Initialize();

@@ -1,9 +1,11 @@
 // The echo program as a resident CGI server: the first hit starts one copy
 // that stays and serves every later hit, which hands its request over through
-// files. ECHO_CGI_MODE is ServerMode (one request at a time, on the main
-// thread) or ServerThreadMode (a thread per request).
+// files, under standard CGI and under Windows CGI alike. ECHO_CGI_MODE is
+// ServerMode (one request at a time, on the main thread) or ServerThreadMode
+// (a thread per request).
 #include "examples/echo/EchoForm.h"
 #include "gateways/CgiSEng.h"
+#include "gateways/CgiWEng.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
 
@@ -26,6 +28,7 @@ int main(int argc, char** argv) {
   StartModules({
       {"HttpEng", HttpEngStart, HttpEngEnd},
       {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+      {"CgiWEng", CgiWEngStart, CgiWEngEnd},
   });
   InitApplication();
   Application->Initialize();

@@ -3,6 +3,7 @@
 // SHA-256.
 #include "examples/upload/UploadForm.h"
 #include "gateways/CgiSEng.h"
+#include "gateways/CgiWEng.h"
 #include "platform/Environment.h"
 #include "platform/Module.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   StartModules({
       {"HttpEng", HttpEngStart, HttpEngEnd},
       {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+      {"CgiWEng", CgiWEngStart, CgiWEngEnd},
   });
   InitApplication();
   Application->Initialize();

@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
-
-#include "platform/Threads.h"
 
 namespace pithorama {
 
@@ -218,7 +218,9 @@ bool TFile::Truncate(int64_t size) {
 }
 
 bool TFile::Touch() {
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+  // Both times: a change of the last-write time alone is reported to file
+  // watchers as a change of the content, which a touch is not.
+  const struct timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
   if (::futimens(handle_, times) != 0) {
     lastError_ = errno;
     return false;
@@ -289,11 +291,15 @@ std::vector<std::string> ListFiles(const std::string& folder, std::string_view n
 
 bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, FileShare share,
                    FileCreate create, int attempts, int pauseMs) {
-  constexpr int kStepMs = 2;
+  using Clock = std::chrono::steady_clock;
   for (int attempt = 0; attempt < attempts; ++attempt) {
     if (file.Open(path, access, share, create)) return true;
-    for (int waited = 0; waited < pauseMs; waited += kStepMs) {
-      SleepMs(std::min(kStepMs, pauseMs - waited));
+    // Locks are held for a moment only: look again after 0.1 ms, then at
+    // doubling intervals up to 2 ms, until the pause is over.
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(pauseMs);
+    for (long stepUs = 100; Clock::now() < end; stepUs = std::min(stepUs * 2, 2000L)) {
+      const auto rest = std::chrono::duration_cast<std::chrono::microseconds>(end - Clock::now());
+      std::this_thread::sleep_for(std::min(std::chrono::microseconds(stepUs), rest));
       // Only a held lock is worth trying again before the pause is over.
       if (file.LastError() != EACCES) continue;
       if (file.Open(path, access, share, create)) return true;

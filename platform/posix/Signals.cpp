@@ -4,13 +4,17 @@
 // moment without a lock and without touching memory that may go away.
 #include "platform/Signals.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+
+#include "platform/posix/SocketWatch.h"
 
 namespace pithorama {
 namespace {
@@ -54,6 +58,24 @@ void RemoveFilesAndEnd(int signal) {
   ::raise(signal);
 }
 
+// PostClose: the handler only writes a byte to a pipe; the pipe's read end
+// is watched by the window's thread, which posts the close message from its pump.
+int closePipe[2] = {-1, -1};
+
+void WakeForClose(int) {
+  const int saved = errno;
+  const char byte = 1;
+  ssize_t written = ::write(closePipe[1], &byte, 1);
+  (void)written;  // a full pipe already holds a wake-up
+  errno = saved;
+}
+
+void DrainClosePipe() {
+  char bytes[64];
+  while (::read(closePipe[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
 sigset_t TerminationSignals() {
   sigset_t set;
   sigemptyset(&set);
@@ -71,10 +93,25 @@ void SetTerminationAction(TTerminationAction action) {
     act.sa_flags = SA_RESETHAND;
     // One handler at a time: a second termination signal waits for the first.
     for (int signal : kTerminationSignals) sigaddset(&act.sa_mask, signal);
+  } else if (action == TTerminationAction::PostClose && closePipe[1] >= 0) {
+    act.sa_handler = WakeForClose;
+    act.sa_flags = SA_RESTART;
   } else {
     act.sa_handler = SIG_DFL;
   }
   for (int signal : kTerminationSignals) ::sigaction(signal, &act, nullptr);
+}
+
+bool PostCloseOnTermination(TWindow window) {
+  if (closePipe[0] < 0 && ::pipe2(closePipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+  posix::ForgetReadable(closePipe[0]);
+  if (!posix::WatchReadable(closePipe[0], window, [window] {
+        DrainClosePipe();
+        PostMessage(window, WmClose, 0, 0);
+      }))
+    return false;
+  SetTerminationAction(TTerminationAction::PostClose);
+  return true;
 }
 
 void IgnoreBrokenPipe() {

@@ -249,4 +249,28 @@ int GetLocalHostName(char* buffer, int length) {
   return 0;
 }
 
+bool LocalCanonicalHostName(std::string& name) {
+  char host[256];
+  if (GetLocalHostName(host, sizeof host) != 0) return false;
+  addrinfo hints{}, *answer = nullptr;
+  hints.ai_family = AF_INET;
+  hints.ai_flags = AI_CANONNAME;
+  int result = ::getaddrinfo(host, nullptr, &hints, &answer);
+  if (result != 0) return Fail(ResolverError(result)), false;
+  name = answer->ai_canonname != nullptr ? answer->ai_canonname : host;
+  ::freeaddrinfo(answer);
+  return true;
+}
+
+int SocketLocalAddress(TSocketHandle socket, TInetAddress& address) {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (::getsockname(Descriptor(socket), reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    return FailErrno();
+  if (local.sin_family != AF_INET) return Fail(10047);
+  address.Address = local.sin_addr.s_addr;
+  address.Port = local.sin_port;
+  return 0;
+}
+
 }  // namespace pithorama

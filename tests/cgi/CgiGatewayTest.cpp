@@ -205,8 +205,9 @@ TEST(CgiGateway, ARequestNeverStartsTheServer) {
     env["PROBE"] = "html";
     auto result = RunProgram(kProbe, c.arguments, env, "", "", 20);
     EXPECT_NE(result.exitCode, -1);
-    if (c.env.count("SERVER_SOFTWARE"))
+    if (c.env.count("SERVER_SOFTWARE")) {
       EXPECT_NE(result.output.find("<p>hi</p>"), std::string::npos) << result.output;
+    }
   }
 }
 

@@ -1,12 +1,18 @@
 // A CGI program for the tests: its handler does what the variable PROBE says,
-// so that one program shows every answer rule of the standard CGI gateway.
+// so that one program shows every answer rule of the gateway. Built twice:
+// cgi_probe carries the standard CGI gateway only, wincgi_probe the Windows
+// CGI gateway as well.
 #include <cstdlib>
 #include <string>
 
 #include "engine/GenEng.h"
 #include "gateways/CgiSEng.h"
+#ifdef PROBE_WINDOWS_CGI
+#include "gateways/CgiWEng.h"
+#endif
 #include "platform/Environment.h"
 #include "platform/Module.h"
+#include "platform/Threads.h"
 
 using namespace pithorama;
 
@@ -42,6 +48,16 @@ class TProbeForm : public TForm {
       throw Exception("boom");
     } else if (probe == "bytes") {
       Web->WriteBuffer("\0\1\2", 3);
+    } else if (probe == "location") {
+      Web->AddHeader("Location", "http://127.0.0.1/moved");
+      Web->EndHeaders();
+    } else if (probe == "sleep") {
+      // A request that takes long: PROBE_SLEEP_MS milliseconds.
+      SleepMs(std::stoi(GetEnvironment("PROBE_SLEEP_MS").value_or("0")));
+      Web->Write("<slept " + Web->GetField("n", "") + ">");
+    } else if (probe == "cookie") {
+      Web->AddHeader("Set-Cookie", "probe=1; Path=/");
+      Web->Write("<cookie>" + Web->GetCookie());
     } else if (probe == "stoi") {
       Web->Write("<p>before");
       Web->Write(std::to_string(std::stoi(Web->GetField("n", "x"))));
@@ -62,7 +78,13 @@ class TProbeForm : public TForm {
 
 int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
-  StartModules({{"HttpEng", HttpEngStart, HttpEngEnd}, {"CgiSEng", CgiSEngStart, CgiSEngEnd}});
+  StartModules({
+      {"HttpEng", HttpEngStart, HttpEngEnd},
+      {"CgiSEng", CgiSEngStart, CgiSEngEnd},
+#ifdef PROBE_WINDOWS_CGI
+      {"CgiWEng", CgiWEngStart, CgiWEngEnd},
+#endif
+  });
   InitApplication();
   TProbeForm* form = nullptr;
   Application->CreateForm(form);

@@ -2,7 +2,6 @@
 // uploads, and no upload outlives its request.
 #include <gtest/gtest.h>
 
-
 #include "engine/HttpEng.h"
 #include "platform/Files.h"
 #include "tests/decoder/MultipartSupport.h"
@@ -84,6 +83,30 @@ TEST(MultipartEngine, UploadsGoneAfterRequest) {
     EXPECT_TRUE(handled);
     EXPECT_TRUE(FilesIn(temp.Path()).empty());
     EXPECT_EQ(pithorama::RequestState().TempFiles, nullptr);
+  }
+}
+
+// The content type names the boundary: a preamble line that looks like one
+// is skipped; without the parameter the first "--" line is taken for it.
+TEST(MultipartEngine, BoundaryFromContentType) {
+  const std::string body = "--preamble\r\n\r\n" + Body("real", {{FieldHeader("a"), "x"}});
+  const struct {
+    const char* contentType;
+    std::string fields;
+  } cases[] = {
+      {"multipart/form-data; boundary=real", "a=x&"},
+      {"multipart/form-data; boundary=\"real\"", "a=x&"},
+      {"multipart/form-data;", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.contentType);
+    testsupport::TempFolder temp;
+    BodyEngine engine(body, 1000);
+    engine.TempDir = temp.Path();
+    engine.variables["CONTENT LENGTH"] = std::to_string(body.size());
+    engine.variables["CONTENT TYPE"] = c.contentType;
+    engine.RunRequest();
+    EXPECT_EQ(engine.content, c.fields);
   }
 }
 

@@ -9,7 +9,7 @@ import shutil
 import subprocess
 import tempfile
 
-from servers import stop_process_group
+from servers import stop_group
 
 BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 LIB = os.path.join(BIN, "..", "lib")
@@ -42,7 +42,7 @@ class NsapiHost:
         return self
 
     def __exit__(self, *exc):
-        stop_process_group(self.process)
+        stop_group(self.process)
         self.returncode = self.process.returncode
         self.stderr = self.process.stderr.read()
         self.process.stdout.close()

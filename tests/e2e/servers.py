@@ -1,7 +1,7 @@
 """Real servers for the end-to-end tests: lighttpd, Apache and nginx with
-fcgiwrap serving a folder of CGI programs, and SMTP sinks. Each one listens on
-a free loopback port in a temporary folder of its own and is stopped when its
-`with` block ends."""
+fcgiwrap serving a folder of CGI programs, the stand-in Windows CGI server,
+and SMTP sinks. Each one listens on a free loopback port in a temporary folder
+of its own and is stopped when its `with` block ends."""
 
 import os
 import shutil
@@ -31,11 +31,19 @@ def wait_for_port(port, process, seconds=15):
     raise RuntimeError("server not ready on port %d" % port)
 
 
-def stop_process_group(process, seconds=10):
-    """SIGTERM to the process's group, SIGKILL when it has not ended in time."""
+def read_log(path):
+    """A server's log as text; empty when the server wrote none."""
+    if not os.path.exists(path):
+        return ""
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+def stop_group(process):
+    """Ends a process started in a session of its own, with all it started."""
     os.killpg(process.pid, signal.SIGTERM)
     try:
-        process.wait(timeout=seconds)
+        process.wait(timeout=10)
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGKILL)
         process.wait()
@@ -109,11 +117,7 @@ class WebServer:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def error_log(self):
-        path = os.path.join(self.root, "error.log")
-        if not os.path.exists(path):
-            return ""
-        with open(path, errors="replace") as f:
-            return f.read()
+        return read_log(os.path.join(self.root, "error.log"))
 
 
 class Lighttpd(WebServer):
@@ -235,7 +239,7 @@ class SmtpSink:
         return self
 
     def __exit__(self, *exc):
-        stop_process_group(self.process)
+        stop_group(self.process)
         self.process.stdout.close()
         self.process.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)
@@ -252,6 +256,63 @@ class SmtpSink:
                 found.append((envelope, f.read()))
             n += 1
         return found
+
+
+WINCGI_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                             "../../tools/wincgi_server.py")
+
+
+def wincgi_environment(extra=None):
+    """The environment of a Windows CGI start: no standard CGI variables."""
+    env = {k: v for k, v in os.environ.items() if k not in ("SERVER_SOFTWARE", "CGI_VERSION")}
+    env.update(extra or {})
+    return env
+
+
+def wincgi_once(program, request, env=None):
+    """Serves one raw HTTP request through the stand-in Windows CGI server and
+    answers the program's output file as it was written."""
+    result = subprocess.run(["/usr/bin/python3", WINCGI_SERVER, "--once", program],
+                            input=request, capture_output=True, timeout=120,
+                            env=env or wincgi_environment())
+    return result.stdout
+
+
+class WinCgiStandIn:
+    """The stand-in Windows CGI server serving one program on a free loopback
+    port; url() names the program's address."""
+
+    def __init__(self, program, env=None):
+        self.program = program
+        self.env = env or wincgi_environment()
+
+    def __enter__(self):
+        self.log = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", WINCGI_SERVER, self.program], stdout=subprocess.PIPE,
+            stderr=self.log, env=self.env, text=True, start_new_session=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("READY"):
+            raise RuntimeError("stand-in Windows CGI server did not start: " + self.error_log())
+        self.port = int(line.split()[1])
+        return self
+
+    def __exit__(self, *exc):
+        stop_group(self.process)
+        self.process.stdout.close()
+        self.final_log = self.error_log()
+        self.log.close()
+
+    def url(self, query=""):
+        return "http://127.0.0.1:%d/cgi-win/%s%s" % (self.port, os.path.basename(self.program),
+                                                     query)
+
+    def error_log(self):
+        """What the server and its program wrote on standard error."""
+        if self.log.closed:
+            return self.final_log
+        self.log.seek(0)
+        return self.log.read().decode("latin-1")
 
 
 class IsapiHost:
@@ -308,3 +369,135 @@ class IsapiHost:
     def __exit__(self, *exc):
         self.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class Postfix:
+    """A private Postfix instance with strict settings on a loopback port:
+    its own configuration, queue and data folders in a temporary folder, no
+    relaying anywhere, and every message for example.org delivered into the
+    Maildir `inbox` of that folder. Nothing of a system mail set-up is used or
+    changed; the instance is stopped when its `with` block ends."""
+
+    MAIL_USER = "nobody"
+
+    def __init__(self, port=None):
+        self.port = port or free_port()
+        self.root = tempfile.mkdtemp(prefix="pithorama-postfix-")
+        os.chmod(self.root, 0o755)  # the delivery agent runs as MAIL_USER
+        self.config = os.path.join(self.root, "etc")
+        self.inbox = os.path.join(self.root, "mail", "inbox")
+        self.process = None
+
+    def _write_config(self):
+        import pwd
+        user = pwd.getpwnam(self.MAIL_USER)
+        os.makedirs(self.config)
+        os.makedirs(os.path.join(self.root, "spool"))
+        os.makedirs(os.path.dirname(self.inbox))
+        os.chown(os.path.dirname(self.inbox), user.pw_uid, user.pw_gid)
+        with open(os.path.join(self.config, "main.cf"), "w") as f:
+            f.write(f"""compatibility_level = 3.6
+queue_directory = {self.root}/spool
+data_directory = {self.root}/data
+maillog_file = /dev/stdout
+syslog_name = postfix-pithorama-test
+myhostname = mx.pithorama.test
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+alias_maps =
+alias_database =
+biff = no
+smtpd_peername_lookup = no
+default_transport = error:no mail leaves this test
+relay_transport = error:no mail leaves this test
+# What a strict public server demands.
+smtpd_helo_required = yes
+smtpd_helo_restrictions = reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname
+strict_rfc821_envelopes = yes
+smtpd_sender_restrictions = reject_non_fqdn_sender
+smtpd_recipient_restrictions = reject_non_fqdn_recipient, permit_mynetworks, reject
+smtpd_forbid_bare_newline = yes
+smtpd_forbid_bare_newline_exclusions =
+strict_8bitmime = yes
+# No Date or Message-ID added for this client: the mail must bring its own.
+local_header_rewrite_clients =
+# Local delivery into one Maildir.
+virtual_mailbox_domains = example.org
+virtual_mailbox_base = {os.path.dirname(self.inbox)}
+virtual_mailbox_maps = static:inbox/
+virtual_minimum_uid = 1
+virtual_uid_maps = static:{user.pw_uid}
+virtual_gid_maps = static:{user.pw_gid}
+""")
+        services = [
+            (f"127.0.0.1:{self.port}", "inet", "-", "smtpd"),
+            ("cleanup", "unix", "0", "cleanup"),
+            ("qmgr", "unix", "1", "qmgr"),
+            ("rewrite", "unix", "-", "trivial-rewrite"),
+            ("bounce", "unix", "0", "bounce"),
+            ("defer", "unix", "0", "bounce"),
+            ("trace", "unix", "0", "bounce"),
+            ("verify", "unix", "1", "verify"),
+            ("proxymap", "unix", "-", "proxymap"),
+            ("error", "unix", "-", "error"),
+            ("retry", "unix", "-", "error"),
+            ("discard", "unix", "-", "discard"),
+            ("virtual", "unix", "-", "virtual"),
+            ("anvil", "unix", "1", "anvil"),
+            ("scache", "unix", "1", "scache"),
+            ("postlog", "unix-dgram", "1", "postlogd"),
+        ]
+        with open(os.path.join(self.config, "master.cf"), "w") as f:
+            for name, kind, limit, command in services:
+                private = "n" if kind == "inet" or name in ("qmgr", "cleanup", "postlog") else "-"
+                unprivileged = "n" if name == "virtual" else "-"  # it changes to the mailbox owner
+                wakeup = "300" if name == "qmgr" else "-"
+                f.write(f"{name} {kind} {private} {unprivileged} n {wakeup} {limit} {command}\n")
+
+    def __enter__(self):
+        self._write_config()
+        # In the foreground Postfix logs to its standard output: the file maillog.
+        with open(os.path.join(self.root, "maillog"), "wb") as log:
+            self.process = subprocess.Popen(["/usr/sbin/postfix", "-c", self.config, "start-fg"],
+                                            stdout=log, stderr=subprocess.STDOUT,
+                                            start_new_session=True)
+        try:
+            wait_for_port(self.port, self.process, seconds=60)
+        except RuntimeError as error:
+            log = self.log()
+            self.__exit__()
+            raise RuntimeError("Postfix did not start (%s): %s" % (error, log))
+        return self
+
+    def __exit__(self, *exc):
+        if self.process is not None:
+            subprocess.run(["/usr/sbin/postfix", "-c", self.config, "stop"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait()
+            self.process = None
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def log(self):
+        return read_log(os.path.join(self.root, "maillog"))
+
+    def messages(self, count=1, seconds=30):
+        """The delivered messages (bytes), once `count` have arrived or the
+        time is up."""
+        new = os.path.join(self.inbox, "new")
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            names = sorted(os.listdir(new)) if os.path.isdir(new) else []
+            if len(names) >= count:
+                break
+            time.sleep(0.1)
+        found = []
+        for name in sorted(os.listdir(new)) if os.path.isdir(new) else []:
+            with open(os.path.join(new, name), "rb") as f:
+                found.append(f.read())
+        return found

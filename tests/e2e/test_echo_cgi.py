@@ -40,6 +40,13 @@ class EchoThroughServer:
         self.assertIn("<tr><th>b</th><td>x&amp;y</td></tr>", page)
         self.assertIn("<tr><th>REMOTE ADDR</th><td>127.0.0.1</td></tr>", page)
 
+    def test_query_piece_without_value(self):
+        status, headers, body = self.hit("flag&page=2")
+        self.assertEqual(status, 200, headers + self.server.error_log())
+        page = body.decode("latin-1")
+        self.assertIn("<tr><th>flag</th><td></td></tr>", page)
+        self.assertIn("<tr><th>page</th><td>2</td></tr>", page)
+
     def test_post_url_encoded(self):
         form = urllib.parse.urlencode({"name": "Ada <Lovelace>", "eq": "a=b&c"})
         status, _, body = self.hit("q=ignored", "--data", form)

@@ -1,7 +1,11 @@
 """pithorama answers real hits through real web servers (lighttpd, Apache,
-nginx with fcgiwrap) and mails its quote through a real SMTP server."""
+nginx with fcgiwrap) and mails its quote through real SMTP servers: aiosmtpd,
+and a Postfix with strict settings; the same program file answers the
+stand-in Windows CGI server."""
 
 import concurrent.futures
+import email
+import email.policy
 import errno
 import os
 import re
@@ -12,7 +16,8 @@ import tempfile
 import time
 import unittest
 
-from servers import WEB_SERVERS, SmtpSink, curl, open_folder
+from servers import (WEB_SERVERS, Lighttpd, Postfix, SmtpSink, curl, open_folder,
+                     wincgi_environment, wincgi_once)
 
 BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 PROGRAM = os.path.join(BIN, "pithorama_e2e")
@@ -74,6 +79,8 @@ class PithoramaSite:
         self.assertEqual(len(messages), 1)
         envelope, content = messages[0]
         self.assertEqual(envelope["rcpt_tos"], [MAIL_TO])
+        # A fully qualified name or the address literal, never a short name.
+        self.assertRegex(envelope["helo"], r"^(\[127\.0\.0\.1\]|[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)$")
         header = content.split(b"\r\n\r\n", 1)[0].decode()
         self.assertIn("\r\nSubject: Pithorama \r\n", "\r\n" + header + "\r\n")
         self.assertNotIn("CC:", header)
@@ -122,11 +129,44 @@ class PithoramaSite:
         self.assertEqual(quote_lines_of(messages[0][1]), [])
         self.assertEqual(len(self.log_lines()), 1)
 
+    def test_hit_through_a_strict_postfix(self):
+        """Postfix that demands a fully qualified HELO, 7-bit text from a
+        client without 8BITMIME and no bare line feeds, and adds no Date or
+        Message-ID for it; the mail read back as a mail reader shows it."""
+        os.mkdir(os.path.join(self.cgi, "Log"))
+        with Postfix(SMTP_PORT) as postfix:
+            status, _, body = self.hit()
+            delivered = postfix.messages(1)
+            log = postfix.log()
+        self.assertEqual(status, 200)
+        self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
+        self.assertEqual(os.listdir(os.path.join(self.cgi, "Log")), [])
+        self.assertEqual(len(delivered), 1, log)
+        message = email.message_from_bytes(delivered[0], policy=email.policy.default)
+        self.assertEqual(str(message["Subject"]), "Pithorama ")
+        self.assertEqual([a.addr_spec for a in message["To"].addresses], [MAIL_TO])
+        self.assertIsNotNone(message["Date"].datetime)
+        self.assertRegex(str(message["Message-ID"]), r"^<[^<>@\s]+@[^<>@\s]+>$")
+        lines = message.get_body(("plain",)).get_content().replace("\r\n", "\n").split("\n")
+        self.assertEqual(lines[:2], ["And the Sagetron Spake:", ""])
+        self.assertEqual(lines[-3:], ["               Love --Fenwick", "", ""])
+        quote = lines[2:-4]
+        self.assertTrue(quote, lines)
+        known = read(os.path.join(DATA, "QUOTES.DTA"), "rb")
+        for line in quote:
+            self.assertIn(line.encode("latin-1"), known)
+        self.assertEqual(self.log_lines(), [b"127.0.0.1 | http://127.0.0.1/form.html |  | "])
+
     def test_no_mail_server(self):
+        os.mkdir(os.path.join(self.cgi, "Log"))
         status, _, body = self.hit()  # nothing listens on the relay's port
         self.assertEqual(status, 200)
         self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
         self.assertEqual(len(self.log_lines()), 1)
+        # The lost mail leaves one line with its reason in the error log.
+        error_log = read(os.path.join(self.cgi, "Log", "pithorama.Log"))
+        self.assertRegex(error_log, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,  \d{1,3} : Mail1 : "
+                         r"connect to 127\.0\.0\.1:%d : Connection refused\r\n$" % SMTP_PORT)
 
     def test_page_missing(self):
         os.remove(os.path.join(self.cgi, "thankyou.html"))
@@ -231,6 +271,43 @@ class KilledHit(unittest.TestCase):
                 left = [name for name in os.listdir(self.folder)
                         if name.startswith("QUOTENDX.DTA")]
                 self.assertEqual(left, [])
+
+
+class PithoramaWindowsCgi(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="pithorama-wincgi-")
+        self.program = os.path.join(self.folder, "pithorama")
+        shutil.copy2(PROGRAM, self.program)
+        for name in ("thankyou.html", "QUOTES.DTA"):
+            shutil.copy2(os.path.join(DATA, name), self.folder)
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def test_hit_mails_a_quote_and_writes_the_page_into_the_output_file(self):
+        request = (b"GET /cgi-win/pithorama HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                   b"Referer: http://127.0.0.1/form.html\r\n\r\n")
+        with SmtpSink(SMTP_PORT) as smtp:
+            output = wincgi_once(self.program, request,
+                                 wincgi_environment({"CGI_LOG_DIR": self.folder}))
+            messages = smtp.messages()
+        header, _, body = output.partition(b"\r\n\r\n")
+        self.assertRegex(header.decode("latin-1"),
+                         r"^content-type:text/html\r\nPragma:no-cache\r\n"
+                         r"Cache-Control:no-cache\r\nExpires:[A-Z][a-z]{2},  \d\d .* GMT$")
+        self.assertEqual(body, read(os.path.join(DATA, "thankyou.html"), "rb"))
+
+        self.assertEqual(len(messages), 1)
+        envelope, content = messages[0]
+        self.assertEqual(envelope["rcpt_tos"], [MAIL_TO])
+        quote = quote_lines_of(content)
+        self.assertTrue(quote, content)
+        known = read(os.path.join(DATA, "QUOTES.DTA"), "rb")
+        for line in quote:
+            self.assertIn(line, known)
+
+        log = read(os.path.join(self.folder, "quote.log"), "rb")
+        self.assertEqual(log, b"127.0.0.1 | http://127.0.0.1/form.html |  | 127.0.0.1\r\n")
 
 
 if __name__ == "__main__":

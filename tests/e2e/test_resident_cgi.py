@@ -38,6 +38,13 @@ def process_alive(pid):
         return False
 
 
+def catches(pid, number):
+    """True when the process has a handler for the signal."""
+    with open("/proc/%d/status" % pid) as f:
+        caught = next(line for line in f if line.startswith("SigCgt:")).split()[1]
+    return int(caught, 16) & (1 << (number - 1)) != 0
+
+
 class ResidentServerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -57,7 +64,11 @@ class ResidentServerTest(unittest.TestCase):
     # ---- helpers -------------------------------------------------------------
 
     def servers(self, program):
-        """Pids of the resident copies of `program` from this test's cgi-bin."""
+        """Pids of the copies of `program` that clients started as the server."""
+        return [pid for pid, args in self.processes(program) if args[1:2] == [b"START_SERVER"]]
+
+    def processes(self, program):
+        """Pids and arguments of the live processes of `program` from this cgi-bin."""
         path = os.path.join(self.web.cgi_bin, program)
         pids = []
         for entry in os.listdir("/proc"):
@@ -69,17 +80,17 @@ class ResidentServerTest(unittest.TestCase):
             except OSError:
                 continue
             if args[0].decode(errors="replace") == path and process_alive(int(entry)):
-                pids.append(int(entry))
+                pids.append((int(entry), args[:-1]))
         return pids
 
     def kill_servers(self):
         for program in PROGRAMS:
-            for pid in self.servers(program):
+            for pid, _ in self.processes(program):
                 try:
                     os.kill(pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
-            wait_until(lambda: not self.servers(program), what="servers to go")
+            wait_until(lambda: not self.processes(program), what="servers to go")
         for name in os.listdir(self.temp) if os.path.isdir(self.temp) else []:
             os.unlink(os.path.join(self.temp, name))
 
@@ -122,6 +133,8 @@ class ResidentServerTest(unittest.TestCase):
                 # Detached: out of the web server's session, so it never waits for it.
                 self.assertNotEqual(os.getsid(server), os.getsid(self.web.processes[0].pid))
                 self.assertEqual(os.readlink("/proc/%d/fd/1" % server), "/dev/null")
+                # The work folder holds whole requests: the owner's alone.
+                self.assertEqual(os.stat(self.temp).st_mode & 0o777, 0o700)
 
     def test_concurrent_hits_each_get_their_own_answer(self):
         for program in ("resident_echo", "resident_echo_threads"):
@@ -187,6 +200,7 @@ class ResidentServerTest(unittest.TestCase):
         self.addCleanup(os.kill, server, signal.SIGCONT)
         client = self.run_client("resident_echo", "wait=1")
         wait_until(lambda: self.entries("resident_echo"), what="the client's entry")
+        wait_until(lambda: catches(client.pid, signal.SIGTERM), what="the client to wait")
         client.send_signal(signal.SIGTERM)
         client.communicate(timeout=20)
         self.assertEqual(client.returncode, 0)
@@ -204,7 +218,8 @@ class ResidentServerTest(unittest.TestCase):
             _, page = self.hit("echo", "hand=%d" % n)
             self.assertIn(DEBUG_ROW, page)
             self.assertIn("<tr><th>hand</th><td>%d</td></tr>" % n, page)
-        self.assertEqual(self.servers("echo"), [by_hand.pid])
+        self.assertEqual(self.servers("echo"), [])
+        self.assertIsNone(by_hand.poll())
         by_hand.send_signal(signal.SIGTERM)
         by_hand.wait(timeout=20)
         self.assertFalse(os.path.exists(self.queue_file("echo")))

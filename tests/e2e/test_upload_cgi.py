@@ -121,6 +121,64 @@ class UploadThroughServer:
         finally:
             os.remove(big)
 
+    def post_body(self, body, content_type, *curl_args):
+        """Posts the bytes of a body built by hand, as a client other than a browser may."""
+        path = self.make_file("body.bin", body)
+        return self.post("--data-binary", "@" + path, "-H", "Content-Type: " + content_type,
+                         *curl_args)
+
+    def test_multipart_bodies_of_other_clients(self):
+        data = b"q qq\r\nq\r\n-q\nq--" + os.urandom(2000).replace(b"\n", b"")
+        cases = [
+            ("boundary text inside a line",
+             "boundary", b"--boundary\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\n"
+             b"Keep inside the boundary of the form.\r\n--boundary--\r\n",
+             [("title", "Keep inside the boundary of the form.")], []),
+            ("one-letter boundary",
+             "q", b"--q\r\nContent-Disposition: form-data; name=\"file1\"; filename=\"q.bin\"\r\n"
+             b"\r\n" + data + b"\r\n--q--\r\n",
+             [("file1", "q.bin")], [("file1", "q.bin", data)]),
+            ("epilogue that looks like a part",
+             "XyZ", b"--XyZ\r\nContent-Disposition: form-data; name=\"title\"\r\n\r\nt\r\n--XyZ--\r\n"
+             b"\r\n--XyZ\r\nContent-Disposition: form-data; name=\"evil\"; filename=\"e.txt\"\r\n\r\n"
+             b"e\r\n--XyZ--\r\n",
+             [("title", "t")], []),
+            ("leading line end and a preamble",
+             "XyZ", b"\r\nA preamble.\r\n--XyZ\r\nContent-Disposition: form-data; name=\"title\"\r\n"
+             b"\r\nt\r\n--XyZ--\r\n",
+             [("title", "t")], []),
+            ("header lines in other orders and cases",
+             "XyZ", b"--XyZ\r\ncontent-disposition: form-data; name=bit\r\n\r\n1\r\n"
+             b"--XyZ\r\nCONTENT-TYPE: text/plain\r\nContent-Disposition: form-data; "
+             b"filename=\"a.txt\"; name=\"file1\"\r\n\r\nabc\r\n--XyZ--\r\n",
+             [("bit", "1"), ("file1_CONTENT_TYPE", "text/plain"), ("file1", "a.txt")],
+             [("file1", "a.txt", b"abc")]),
+        ]
+        for title, boundary, body, fields, files in cases:
+            with self.subTest(title):
+                got_fields, got_files = self.post_body(
+                    body, "multipart/form-data; boundary=" + boundary)
+                self.assertEqual([(n, v) for n, v in got_fields if not n.endswith("_FILENAME")],
+                                 fields)
+                self.assertEqual(
+                    sorted(got_files),
+                    sorted((f, n, len(d), hashlib.sha256(d).hexdigest()) for f, n, d in files))
+
+    def test_many_uploads_under_one_name(self):
+        files = [self.make_file("part%d.txt" % i, b"x" * i) for i in range(300)]
+        fields, got_files = self.post(*[a for path in files for a in ("-F", "more=@" + path)])
+        self.assertEqual(sorted(n for n, _ in fields), ["more", "more_CONTENT_TYPE", "more_FILENAME"])
+        self.assertFilesArrived(got_files, [("more", path, os.path.basename(path))
+                                            for path in files])
+
+    def test_hundred_thousand_url_encoded_fields(self):
+        # Read within a bound that a look-up per field costing the whole
+        # form (minutes for this many) would overrun.
+        form = "&".join("f%d=v%d" % (i, i) for i in range(100_000)).encode()
+        fields, _ = self.post_body(form, "application/x-www-form-urlencoded", "--max-time", "60")
+        self.assertEqual(len(fields), 100_000)
+        self.assertEqual(fields[99_999], ("f99999", "v99999"))
+
     def test_client_path_in_file_name(self):
         data = self.make_file("p.gif", b"GIF89a" + os.urandom(100))
         _, files = self.post("-F", f"file1=@{data};filename=C:\\Users\\me\\p.gif")

@@ -48,8 +48,13 @@ TEST(GetFieldValue, Table) {
       {"q", "r=2", "none", "none"},
       {"a", "a=%20x%20", "", "x"},
       {"B", "a=1&b=two+words", "", "two words"},
-      {"x", "junk&x=1", "none", "none"},  // a piece without "=" joins the next name
-      {"junk&x", "junk&x=1", "none", "1"},
+      {"page", "flag&page=2", "none", "2"},  // a piece without "=" is a field of its own
+      {"flag", "flag&page=2", "none", ""},
+      {"FLAG", "page=2&flag", "none", ""},
+      {"junk&x", "junk&x=1", "none", "none"},
+      {"a", "a&a=2", "none", "\r\n2"},
+      {"b", "a=1&&b=2&", "none", "2"},  // empty pieces are no fields
+      {"", "&&", "none", "none"},
       {"a", "a=&a=2", "", "\r\n2"},
       {"%41", "A=1", "", ""},  // the wanted name is not decoded
       {"A", "%41=1", "", "1"},
@@ -67,7 +72,9 @@ TEST(ParseFieldNames, Table) {
     TStringList names;
   } cases[] = {
       {"a=1&a=2&b=3&a=4", {"a", "b", "a"}},
-      {"x&y=1", {"y"}},
+      {"x&y=1", {"x", "y"}},
+      {"flag&page=2&flag", {"flag", "page", "flag"}},
+      {"a=1&&a=2&", {"a"}},
       {"%41=1", {"A"}},
       {"%2541=1", {"%41"}},
       {"", {}},

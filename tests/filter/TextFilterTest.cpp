@@ -31,6 +31,9 @@ struct EntryCase {
   std::string answer;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.what; }
+
 const std::string na(NotAvailable);
 
 const EntryCase entryCases[] = {

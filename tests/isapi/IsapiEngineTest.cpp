@@ -212,7 +212,12 @@ TEST(IsapiAnswer, ExecutablePath) {
 TEST(IsapiEntryPoints, ExceptionsBecomeStatusAndLogData) {
   FakeServer server;
   TISAPIEngine engine(nullptr, Settings());
-  engine.OnExecRequest = [](TObject*) { throw std::runtime_error(std::string(200, 'e')); };
+  // The request cycle reports a handler's error itself; an error handler that
+  // fails in turn is what reaches the entry point.
+  engine.OnExecRequest = [](TObject*) { throw std::runtime_error("bad field"); };
+  engine.OnRequestError = [](TObject*, const Exception&) {
+    throw std::runtime_error(std::string(200, 'e'));
+  };
   isapi::TEXTENSION_CONTROL_BLOCK& block = server.Block();
   EXPECT_EQ(engine.HttpExtensionProc(block), isapi::HSE_STATUS_ERROR);
   EXPECT_EQ(std::string(block.lpszLogData), std::string(79, 'e'));

@@ -31,6 +31,12 @@ const AddressCase AddressCases[] = {
     {"Ann\r\nBcc: evil <a@x.org>", "<a@x.org>", "Ann  Bcc: evil <a@x.org>"},
     {"a\tb@x.org", "<b@x.org>", "a <b@x.org>"},
     {"<<a@x.org>>", "<a@x.org>", "< <a@x.org>"},
+    // A comma or semicolon inside a quoted name belongs to the name.
+    {"\"Lee, Ann\" <ann@x.org>, bob@y.org", "<ann@x.org>,<bob@y.org>", "\"Lee, Ann\" <ann@x.org>,<bob@y.org>"},
+    {"\"Lee; Ann\" <ann@x.org>; bob@y.org", "<ann@x.org>,<bob@y.org>", "\"Lee; Ann\" <ann@x.org>,<bob@y.org>"},
+    {"\"A \\\", B\" <a@x.org>", "<a@x.org>", "\"A \\\", B\" <a@x.org>"},
+    // A quote that is never closed protects nothing.
+    {"\"Lee, a@x.org, b@y.org", "<\"Lee>,<a@x.org>,<b@y.org>", "<\"Lee>,<a@x.org>,<b@y.org>"},
 };
 
 TEST(FormatAddressList, BothForms) {

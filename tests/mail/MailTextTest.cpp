@@ -87,24 +87,29 @@ TEST(ExpandBodyEntries, EntriesAndPlainPercentSigns) {
 
 struct AttachmentCase {
   const char* line;
+  const PathStyle& style;
   const char* displayName;
   const char* path;
   const char* fileName;
 };
 
+// The file name is the display name's base name in the path style of the
+// host, so a POSIX path shows no folder; Windows paths with the Windows style.
 const AttachmentCase AttachmentCases[] = {
-    {"/tmp/a.bin", "/tmp/a.bin", "/tmp/a.bin", "/tmp/a.bin"},
-    {"  Report.pdf </data/r 1.pdf>  ", "Report.pdf", "/data/r 1.pdf", "Report.pdf"},
-    {"C:\\docs\\q.txt", "C:\\docs\\q.txt", "C:\\docs\\q.txt", "q.txt"},
-    {"x:name <p>", "x:name", "p", "name"},
-    {"a > b <c>", "a > b <c>", "a > b <c>", "a > b <c>"},  // the first ">" is not the last character
-    {"<p>", "", "p", ""},
+    {"/tmp/a.bin", HostPathStyle(), "/tmp/a.bin", "/tmp/a.bin", "a.bin"},
+    {"  Report.pdf </data/r 1.pdf>  ", HostPathStyle(), "Report.pdf", "/data/r 1.pdf", "Report.pdf"},
+    {"Old/report.pdf </data/r.pdf>", HostPathStyle(), "Old/report.pdf", "/data/r.pdf", "report.pdf"},
+    {"x:name <p>", HostPathStyle(), "x:name", "p", "x:name"},
+    {"C:\\docs\\q.txt", WindowsPathStyle(), "C:\\docs\\q.txt", "C:\\docs\\q.txt", "q.txt"},
+    {"x:name <p>", WindowsPathStyle(), "x:name", "p", "name"},
+    {"a > b <c>", HostPathStyle(), "a > b <c>", "a > b <c>", "a > b <c>"},  // the first ">" is not the last
+    {"<p>", HostPathStyle(), "", "p", ""},
 };
 
 TEST(ParseAttachmentLine, NameAndPath) {
   for (const AttachmentCase& c : AttachmentCases) {
     SCOPED_TRACE(c.line);
-    TAttachmentLine parsed = ParseAttachmentLine(c.line);
+    TAttachmentLine parsed = ParseAttachmentLine(c.line, c.style);
     EXPECT_EQ(parsed.DisplayName, c.displayName);
     EXPECT_EQ(parsed.Path, c.path);
     EXPECT_EQ(parsed.FileName, c.fileName);

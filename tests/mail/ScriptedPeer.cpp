@@ -13,9 +13,12 @@ namespace mailtest {
 namespace {
 
 constexpr int PeerLimitMs = 10000;  // nothing in these tests takes that long
+constexpr auto HoldLimit = std::chrono::seconds(30);
 
-int ListenOnLoopback(int& port) {
+int ListenOnLoopback(int& port, int receiveBuffer = 0) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Set before listen, so that the accepted socket offers a small window.
+  if (fd >= 0 && receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -48,9 +51,9 @@ void WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-ScriptedPeer::ScriptedPeer(std::vector<std::string> script, int delayMs)
-    : script_(std::move(script)), delayMs_(delayMs) {
-  listenFd_ = ListenOnLoopback(port_);
+ScriptedPeer::ScriptedPeer(std::vector<std::string> script, int delayMs, TextReading reading)
+    : script_(std::move(script)), delayMs_(delayMs), reading_(reading) {
+  listenFd_ = ListenOnLoopback(port_, reading == TextReading::Normal ? 0 : 4096);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -64,10 +67,28 @@ std::string ScriptedPeer::Received() {
   return received_;
 }
 
+// Reads the message text slowly, or not at all, until Release() or the end
+// mark; false when the client went or the peer gave up.
+bool ScriptedPeer::ReadHeldBack(int fd) {
+  auto limit = std::chrono::steady_clock::now() + HoldLimit;
+  size_t from = received_.size();
+  while (!released_ && received_.find("\r\n.\r\n", from) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (reading_ == TextReading::Stalled) continue;
+    char buffer[512];
+    ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got == 0) return false;
+    if (got > 0) received_.append(buffer, static_cast<size_t>(got));
+  }
+  return true;
+}
+
 // Reads up to the end of one command line, or of the message text.
 bool ScriptedPeer::ReadCommand(int fd, bool messageText) {
   const std::string end = messageText ? "\r\n.\r\n" : "\r\n";
   size_t from = received_.size();
+  if (messageText && reading_ != TextReading::Normal && !ReadHeldBack(fd)) return false;
   while (received_.find(end, from) == std::string::npos)
     if (ReadSome(fd, received_) <= 0) return false;
   return true;
@@ -89,7 +110,7 @@ void ScriptedPeer::Serve() {
     if (delayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
     WriteAll(fd, reply);
     messageText = reply.starts_with("354");
-    awaitCommand = reply.ends_with("\r\n");  // the client answers only a whole reply
+    awaitCommand = reply.ends_with("\n");  // the client answers only a whole reply
   }
   if (script_.empty() || script_.back() != Close)
     while (ReadSome(fd, received_) > 0) {

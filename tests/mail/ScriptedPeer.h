@@ -8,12 +8,17 @@
 //   EXPECT_EQ(peer.Received(), "HELO ...\r\n...");
 //
 // After a reply that starts with "354" the peer reads the message text up to
-// its end mark as one command; after a reply without its final CR LF the next
+// its end mark as one command; after a reply without its final line end the next
 // entry follows at once, since the client cannot answer it. Two replies are special: Close ends the
 // connection at once, Silent answers nothing and waits for the client to go.
 // When the script runs out the peer waits for the client to close.
+//
+// The message text may be read slowly (512 bytes every 10 ms) or not at all
+// until the test calls Release(), for tests of a server that reads slowly;
+// either way the peer gives up after 30 s.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,21 +30,29 @@ class ScriptedPeer {
   static inline const std::string Close = "<close>";
   static inline const std::string Silent = "<silent>";
 
+  enum class TextReading { Normal, Slow, Stalled };
+
   // delayMs: a pause before each reply, for tests of waiting.
-  explicit ScriptedPeer(std::vector<std::string> script, int delayMs = 0);
+  explicit ScriptedPeer(std::vector<std::string> script, int delayMs = 0,
+                        TextReading reading = TextReading::Normal);
   ~ScriptedPeer();
 
   int Port() const { return port_; }
   // Waits for the peer's end (the client closed, or 10 s passed) and answers
   // every byte it received.
   std::string Received();
+  // Ends slow or stalled reading: the rest is read at full speed.
+  void Release() { released_ = true; }
 
  private:
   void Serve();
   bool ReadCommand(int fd, bool messageText);
+  bool ReadHeldBack(int fd);
 
   std::vector<std::string> script_;
   int delayMs_;
+  TextReading reading_;
+  std::atomic<bool> released_{false};
   int listenFd_ = -1;
   int port_ = 0;
   std::string received_;

@@ -50,9 +50,48 @@ TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
   EXPECT_NE(message.find("\r\n\r\nFirst line\r\n.\r\n.net and . and ..\r\nLast line\r\n--64fd12hzzZ146r703k319Ap\r\n"),
             std::string::npos)
       << message;
-  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.names")), "Data file\n" + folder.File("four.txt") + "\n");
+  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.names")), "Data file\nfour.txt\n");
   EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.part0")), binary);
   EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.part1")), "abcd");
+}
+
+// The mail as a reader shows it, with the default template (quoted-printable,
+// iso-8859-1): the body as written, lines over 998 bytes included, names and
+// subject with their 8-bit letters, a quoted name with a comma as one
+// recipient, a To list longer than a line, and a Date and Message-ID. The
+// subject keeps the template's blank after it; the body ends in an empty line.
+TEST(SmtpDelivery, ReaderShowsTheMailAsWritten) {
+  testsupport::TempFolder folder;
+  mailtest::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
+  ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: " << server.Output();
+  std::string longLine;
+  for (int i = 0; i < 120; ++i) longLine += "word=" + std::to_string(i) + " ";
+  std::string to = "\"Lee, Ann\" <ann@example.org>, J\xF6rg M\xFCller <jm@example.org>";
+  std::string shownTo = "to=Lee, Ann <ann@example.org>\nto=J\xC3\xB6rg M\xC3\xBCller <jm@example.org>\n";
+  for (int i = 0; i < 30; ++i) {
+    std::string n = std::to_string(i);
+    to += ", Recipient " + n + " <recipient." + n + "@example.org>";
+    shownTo += "to=Recipient " + n + " <recipient." + n + "@example.org>\n";
+  }
+
+  TSmtpSendMail mail(nullptr);
+  mail.RemoteHost = "127.0.0.1";
+  mail.RemotePort = std::to_string(server.Port());
+  mail.MailFrom = "Quote Mailer <quotes@example.org>";
+  mail.MailTo = to;
+  mail.MailSubject = "Gr\xFC\xDF" "e aus K\xF6ln\r\nBcc: evil@example.org";
+  mail.MailBody() = {"ten plus ten=20", "if (a==b)", "y=BE is \xBE", "glued =", "next", longLine, ".", "blank "};
+  ASSERT_TRUE(mail.SendMail(20)) << mail.FailureText();
+
+  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.shown")),
+            "subject=Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln  Bcc: evil@example.org \n"
+            "from=Quote Mailer <quotes@example.org>\n" +
+                shownTo +
+                "date=valid\n"
+                "message-id=valid\n"
+                "\n"
+                "ten plus ten=20\nif (a==b)\ny=BE is \xC2\xBE\nglued =\nnext\n" +
+                longLine + "\n.\nblank \n\n");
 }
 
 }  // namespace

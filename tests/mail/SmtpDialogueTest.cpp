@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "MessageFields.h"
 #include "ScriptedPeer.h"
 #include "mail/HSmtp.h"
 #include "platform/Errors.h"
@@ -15,17 +16,11 @@ using mailtest::ScriptedPeer;
 
 namespace {
 
-std::string HostName() {
-  char name[256];
-  gethostname(name, sizeof name);
-  name[255] = '\0';
-  return name;
-}
-
 // A mail with two To recipients, no CC and a one-line body.
 void FillMail(TSmtpSendMail& mail, int port) {
   mail.RemoteHost = "127.0.0.1";
   mail.RemotePort = std::to_string(port);
+  mail.HeloName = "client.example.org";
   mail.MailFrom = "Quotes <quotes@example.org>";
   mail.MailTo = "Ann Lee <ann@example.org>, bob@example.org";
   mail.MailSubject = "Hi";
@@ -39,6 +34,8 @@ const std::string Message =
     "Mime-Version: 1.0\r\n"
     "Content-Type: text/plain; charset=iso-8859-1\r\n"
     "Content-Transfer-Encoding: quoted-printable\r\n"
+    "Date: <date>\r\n"
+    "Message-ID: <id>\r\n"
     "\r\n"
     "Body\r\n"
     "\r\n.\r\n";
@@ -47,15 +44,15 @@ struct DialogueCase {
   const char* name;
   std::vector<std::string> script;  // the greeting, then one reply per command
   bool result;
-  std::string sent;  // with $H for the host name
+  std::string sent;
+  std::string failure;  // FailureText
 };
 
-std::string WithHost(std::string text) {
-  for (size_t at; (at = text.find("$H")) != std::string::npos;) text.replace(at, 2, HostName());
-  return text;
-}
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const DialogueCase& c, std::ostream* os) { *os << c.name; }
 
-const std::string Helo = "HELO $H\r\n";
+const std::string Helo = "HELO client.example.org\r\n";
+const std::string HeloAddress = "HELO [127.0.0.1]\r\n";
 const std::string Envelope = "MAIL FROM:<quotes@example.org>\r\nRCPT TO:<ann@example.org>\r\n";
 const std::string SecondRcpt = "RCPT TO:<bob@example.org>\r\n";
 
@@ -63,55 +60,75 @@ const DialogueCase DialogueCases[] = {
     {"Accepted",
      {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n", "221 bye\r\n"},
      true,
-     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
-    {"HeloRejectedThenBareHelo",
-     {"220 hi\r\n", "501 no\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n",
-      "221 bye\r\n"},
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n",
+     ""},
+    // A refused name is followed by the address of the local end, never by a
+    // HELO without an argument.
+    {"HeloRejectedThenAddressLiteral",
+     {"220 hi\r\n", "504 need fully-qualified hostname\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n",
+      "354 go\r\n", "250 e\r\n", "221 bye\r\n"},
      true,
-     Helo + "HELO\r\n" + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
-    {"BareHeloRejectedToo",
+     Helo + HeloAddress + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n",
+     ""},
+    {"AddressLiteralRejectedToo",
      {"220 hi\r\n", "501 no\r\n", "502 no\r\n"},
      false,
-     Helo + "HELO\r\n"},
+     Helo + HeloAddress,
+     "HELO [127.0.0.1] : 502 no"},
+    // Servers that end their lines with a bare LF.
+    {"BareLineFeedReplies",
+     {"220 hi\n", "250-a\n250 b\n", "250 b\n", "250 c\n", "250 d\n", "354 go\n", "250 e\n", "221 bye\n"},
+     true,
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n",
+     ""},
     {"Rcpt251Accepted",
      {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "251 fwd\r\n", "251 fwd\r\n", "354 go\r\n", "250 e\r\n", "221 bye\r\n"},
      true,
-     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n",
+     ""},
     {"FirstRcptRefusedStopsBeforeSecond",
-     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550 no such user\r\n"},
+     {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "550-no such\r\n550 user\r\n"},
      false,
-     Helo + Envelope},
+     Helo + Envelope,
+     "RCPT TO:<ann@example.org> : 550-no such 550 user"},
     {"QuitNot221",
      {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n", "250 odd\r\n"},
      false,
-     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n",
+     "QUIT : 250 odd"},
     {"MailFromRefused",
      {"220 hi\r\n", "250 a\r\n", "553 bad sender\r\n"},
      false,
-     Helo + "MAIL FROM:<quotes@example.org>\r\n"},
+     Helo + "MAIL FROM:<quotes@example.org>\r\n",
+     "MAIL FROM:<quotes@example.org> : 553 bad sender"},
     {"DataRefused",
      {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "451 later\r\n"},
      false,
-     Helo + Envelope + SecondRcpt + "DATA\r\n"},
+     Helo + Envelope + SecondRcpt + "DATA\r\n",
+     "DATA : 451 later"},
     {"MessageRefused",
      {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "554 spam\r\n"},
      false,
-     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message},
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message,
+     "end of the message text : 554 spam"},
     // Multi-line replies count as one reply each, wherever they are split.
     {"MultiLineReplies",
      {"220-first\r\n220-second\r\n220 third\r\n", "250-a\r\n250 b\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n",
       "354 go\r\n", "250 e\r\n", "221-so\r\n221 long\r\n"},
      true,
-     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n"},
+     Helo + Envelope + SecondRcpt + "DATA\r\n" + Message + "QUIT\r\n",
+     ""},
     {"PeerClosesAfterMailFrom",
      {"220 hi\r\n", "250 a\r\n", ScriptedPeer::Close},
      false,
-     Helo + "MAIL FROM:<quotes@example.org>\r\n"},
-    {"PeerClosesAtOnce", {ScriptedPeer::Close}, false, ""},
+     Helo + "MAIL FROM:<quotes@example.org>\r\n",
+     "MAIL FROM:<quotes@example.org> : connection closed"},
+    {"PeerClosesAtOnce", {ScriptedPeer::Close}, false, "", "HELO client.example.org : connection closed"},
     {"ReplyWithoutLineEndThenClose",
      {"220 hi\r\n", "250 a\r\n", "250 b", ScriptedPeer::Close},
      false,
-     Helo + "MAIL FROM:<quotes@example.org>\r\n"},
+     Helo + "MAIL FROM:<quotes@example.org>\r\n",
+     "MAIL FROM:<quotes@example.org> : 250 b"},
 };
 
 class SmtpDialogue : public ::testing::TestWithParam<DialogueCase> {};
@@ -122,7 +139,8 @@ TEST_P(SmtpDialogue, SendsExactlyTheseBytes) {
   TSmtpSendMail mail(nullptr);
   FillMail(mail, peer.Port());
   EXPECT_EQ(mail.SendMail(5), c.result);
-  EXPECT_EQ(peer.Received(), WithHost(c.sent));
+  EXPECT_EQ(mailtest::MaskChangingFields(peer.Received()), c.sent);
+  EXPECT_EQ(mail.FailureText(), c.failure);
   EXPECT_EQ(mail.SocketState(), SocketIdle);  // closed after success and failure alike
 }
 
@@ -143,6 +161,32 @@ TEST(SmtpSendMail, CcRecipientsFollowToRecipients) {
   EXPECT_NE(sent.find("CC: <carl@example.org>,Dora <dora@example.org>\r\n"), std::string::npos) << sent;
 }
 
+TEST(SmtpSendMail, NullSenderStaysInBrackets) {
+  ScriptedPeer peer({"220 hi\r\n", "250 a\r\n", "553 no\r\n"});
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  mail.MailFrom = "<>";
+  EXPECT_FALSE(mail.SendMail(5));
+  EXPECT_EQ(peer.Received(), Helo + "MAIL FROM:<>\r\n");
+}
+
+// Without a name of its own the client gives the host's fully qualified name,
+// or the address of its end of the connection: never a short name.
+TEST(SmtpSendMail, HeloGivesFullNameOrAddressLiteral) {
+  ScriptedPeer peer({"220 hi\r\n", "421 enough\r\n"});
+  TSmtpSendMail mail(nullptr);
+  FillMail(mail, peer.Port());
+  mail.HeloName.clear();
+  EXPECT_FALSE(mail.SendMail(5));
+  std::string sent = peer.Received();
+  ASSERT_TRUE(sent.starts_with("HELO ") && sent.ends_with("\r\n")) << sent;
+  std::string name = sent.substr(5, sent.size() - 7);
+  bool dottedName = name.find('.') != std::string::npos && name.front() != '.' && name.back() != '.' &&
+                    name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.") ==
+                        std::string::npos;
+  EXPECT_TRUE(name == "[127.0.0.1]" || dottedName) << sent;
+}
+
 TEST(SmtpSendMail, SilentServerFailsAtTheDeadline) {
   ScriptedPeer peer({ScriptedPeer::Silent});
   TSmtpSendMail mail(nullptr);
@@ -150,6 +194,43 @@ TEST(SmtpSendMail, SilentServerFailsAtTheDeadline) {
   EXPECT_FALSE(mail.SendMail(1));
   EXPECT_EQ(mail.ReplyCode, -1);
   EXPECT_EQ(mail.ReplyText, "SendMessage timeout");
+  EXPECT_EQ(mail.FailureText(), "HELO client.example.org : SendMessage timeout");
+}
+
+// A server that takes the message text slowly, or not at all. The bounds only
+// make a hang fail: a slow reader must not stretch a 1 s dialogue to the
+// peer's 30 s, and a send that gives up (after 10 s without progress) must
+// not wait for a reply until the 60 s deadline.
+struct HeldBackCase {
+  const char* name;
+  ScriptedPeer::TextReading reading;
+  int timeoutSeconds;
+  std::chrono::seconds bound;
+  int error;
+};
+
+const HeldBackCase HeldBackCases[] = {
+    {"SlowReaderEndsAtTheDeadline", ScriptedPeer::TextReading::Slow, 1, std::chrono::seconds(10), 10060},
+    {"StalledReaderFailsWhenTheSendGivesUp", ScriptedPeer::TextReading::Stalled, 60, std::chrono::seconds(25),
+     10035},
+};
+
+TEST(SmtpSendMail, ServerThatReadsSlowly) {
+  for (const HeldBackCase& c : HeldBackCases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer({"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 d\r\n", "354 go\r\n", "250 e\r\n"}, 0,
+                      c.reading);
+    TSmtpSendMail mail(nullptr);
+    FillMail(mail, peer.Port());
+    mail.MailHeader() = {"Subject: big"};
+    mail.MailBody() = TStringList(160000, std::string(98, 'x'));  // 16 MB: more than the buffers on the way hold
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(mail.SendMail(c.timeoutSeconds));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, c.bound);
+    peer.Release();
+    EXPECT_EQ(mail.LastError(), c.error) << mail.FailureText();
+    EXPECT_EQ(mail.ReplyCode, -1);
+  }
 }
 
 TEST(SmtpSendMail, RefusedConnectionFailsWithRefusedError) {
@@ -159,6 +240,7 @@ TEST(SmtpSendMail, RefusedConnectionFailsWithRefusedError) {
   mail.OnError = [&](TObject*, int code, const std::string&) { errors.push_back(code); };
   EXPECT_FALSE(mail.SendMail(30));  // ends when the refusal arrives, long before 30 s
   EXPECT_EQ(errors, std::vector<int>{10061});
+  EXPECT_EQ(mail.FailureText(), "connect to 127.0.0.1:" + mail.RemotePort + " : Connection refused");
   EXPECT_EQ(mail.SocketState(), SocketIdle);  // the next SendMail can connect again
 }
 

@@ -46,6 +46,9 @@ struct ReplyCase {
   std::string text;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+
 const ReplyCase ReplyCases[] = {
     {"OneLine", {"250 OK\r\n"}, false, TReplyStatus::Complete, 250, "250 OK\r\n"},
     {"CodeAlone", {"250\r\n"}, false, TReplyStatus::Complete, 250, "250\r\n"},
@@ -57,7 +60,9 @@ const ReplyCase ReplyCases[] = {
     {"CodeOfLastLine", {"250-a\r\n550 no\r\n"}, false, TReplyStatus::Complete, 550, "250-a\r\n550 no\r\n"},
     {"GarbageLineEndsReplyWithoutCode", {"hello there\r\n"}, false, TReplyStatus::Complete, -1, "hello there\r\n"},
     {"ShortLine", {"25\r\n"}, false, TReplyStatus::Complete, -1, "25\r\n"},
-    {"BareLineFeedIsNoLineEnd", {"250 a\n"}, false, TReplyStatus::TimedOut, -1, ""},
+    {"BareLineFeedEndsALine", {"250 a\n"}, false, TReplyStatus::Complete, 250, "250 a\n"},
+    {"BareLineFeedMultiLine", {"250-a\n250-b\r\n25", "0 c\n"}, false, TReplyStatus::Complete, 250,
+     "250-a\n250-b\r\n250 c\n"},
     {"NoFinalLineEndThenClose", {"250 OK"}, true, TReplyStatus::Closed, -1, "250 OK"},
     {"ClosedAtOnce", {}, true, TReplyStatus::Closed, -1, ""},
     {"NothingComes", {}, false, TReplyStatus::TimedOut, -1, ""},

@@ -11,11 +11,35 @@ writes into FOLDER:
               doubling was undone)
   n.names     the file name of each attachment, one a line
   n.partK     the K-th attachment, decoded by Python's email package
+  n.shown     what a mail reader shows, in UTF-8: the decoded subject, the
+              sender and recipients ("name <address>", one a line), whether
+              Date and Message-ID are valid, then the decoded text of the
+              first text/plain part with LF line ends
 """
 import asyncio
 import email
+import email.policy
 import os
+import re
 import sys
+
+
+def shown(content):
+    """The message as a reader built on Python's email package shows it."""
+    message = email.message_from_bytes(content, policy=email.policy.default)
+    lines = ["subject=" + str(message.get("Subject", ""))]
+    for field in ("From", "To", "CC"):
+        header = message.get(field)
+        for address in header.addresses if header is not None else ():
+            lines.append("%s=%s <%s>" % (field.lower(), address.display_name, address.addr_spec))
+    date = message.get("Date")
+    lines.append("date=" + ("valid" if date is not None and date.datetime is not None else "missing"))
+    message_id = str(message.get("Message-ID", ""))
+    lines.append("message-id=" + ("valid" if re.fullmatch(r"<[^<>@\s]+@[^<>@\s]+>", message_id) else "missing"))
+    body = message.get_body(("plain",))
+    lines.append("")
+    text = body.get_content() if body is not None else ""
+    return "\n".join(lines) + "\n" + text.replace("\r\n", "\n")
 
 from aiosmtpd.smtp import SMTP
 
@@ -43,6 +67,8 @@ class Capture:
                 names.append(part.get_filename() or "")
         with open(base + ".names", "w") as out:
             out.write("".join(name + "\n" for name in names))
+        with open(base + ".shown", "w", encoding="utf-8", newline="") as out:
+            out.write(shown(envelope.original_content))
         return "250 Message accepted for delivery"
 
 

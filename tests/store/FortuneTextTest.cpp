@@ -15,6 +15,9 @@ struct ConvertCase {
   size_t quotes, skipped, changed;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const ConvertCase& c, std::ostream* os) { *os << c.what; }
+
 const ConvertCase convertCases[] = {
     {"two quotes", "a\nb\n%\nc\n%\n",
      "\x01"

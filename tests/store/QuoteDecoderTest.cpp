@@ -16,6 +16,9 @@ struct DecodeCase {
   size_t consumed;  // bytes used, the delimiter included
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.what; }
+
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;
   for (int v : values) s.push_back(static_cast<char>(v));

@@ -21,6 +21,9 @@ struct IndexCase {
   std::vector<int32_t> offsets;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const IndexCase& c, std::ostream* os) { *os << c.what; }
+
 class QuoteIndexTest : public StoreTest, public ::testing::WithParamInterface<IndexCase> {};
 
 TEST_P(QuoteIndexTest, OneRecordPerDelimiter) {

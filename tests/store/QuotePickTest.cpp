@@ -109,6 +109,9 @@ struct BrokenIndexCase {
   TStringList quote;
 };
 
+// Failure messages name the case instead of dumping its bytes.
+void PrintTo(const BrokenIndexCase& c, std::ostream* os) { *os << c.what; }
+
 class BrokenIndexTest : public StoreTest, public ::testing::WithParamInterface<BrokenIndexCase> {};
 
 // A single record (or a whole one plus a torn one) so the draw is certain.

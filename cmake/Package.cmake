@@ -1,0 +1,126 @@
+# The library as a package that other projects build on: install rules, the
+# exported CMake package, the pkg-config file and the Debian package.
+#
+# Programs spell the headers <pithorama/engine/GenEng.h>; the library's own
+# files include each other as "platform/Module.h". Both work because the
+# headers sit under include/pithorama/<folder>/ and a program gets include/
+# and include/pithorama as include folders. The build tree offers the same
+# spelling through build/include/pithorama/<folder>, links to the sources.
+
+# Libraries go to lib/ under every prefix, also /usr on a multiarch system;
+# -DCMAKE_INSTALL_LIBDIR=... chooses another folder.
+set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries (lib)")
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# The libraries a program can link, lowest layer first. A new library joins
+# the package (install, export, pkg-config) by adding its target name here.
+set(PITHORAMA_PACKAGE_LIBRARIES platform engine gateways mail store)
+
+# Folders whose headers the package ships: every *.h in them at install time,
+# without the platform back ends, which only the library's own sources see.
+set(PITHORAMA_PACKAGE_HEADER_FOLDERS platform engine gateways mail store)
+
+set(PITHORAMA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/pithorama)
+
+# Inside this build, find_package(pithorama) finds the library being built,
+# so examples/hello is written exactly as a program outside the tree.
+file(WRITE ${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/pithorama-config.cmake
+     "# The library is part of this build; its pithorama:: targets are aliases.\n")
+write_basic_package_version_file(${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/pithorama-config-version.cmake
+                                 COMPATIBILITY SameMinorVersion)
+
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/include/pithorama)
+foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${CMAKE_BINARY_DIR}/include/pithorama/${folder} SYMBOLIC)
+endforeach()
+
+# Called once every folder has defined its targets.
+function(pithorama_package)
+  set(libraries "")
+  foreach(lib ${PITHORAMA_PACKAGE_LIBRARIES})
+    if(TARGET ${lib})
+      list(APPEND libraries ${lib})
+    endif()
+  endforeach()
+  foreach(lib ${libraries})
+    pithorama_package_library(${lib})
+  endforeach()
+  pithorama_install_headers()
+  pithorama_install_cmake_package("${libraries}")
+  pithorama_install_pkg_config("${libraries}")
+  if(BUILD_SHARED_LIBS)
+    pithorama_program_rpath(mkquotes ${CMAKE_INSTALL_BINDIR})
+    pithorama_program_rpath(quote ${CMAKE_INSTALL_BINDIR})
+    pithorama_program_rpath(pithorama ${PITHORAMA_CGI_DIR})
+  endif()
+  install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  include(${CMAKE_SOURCE_DIR}/cmake/DebianPackage.cmake)
+endfunction()
+
+# The installed file is libpithorama-<name>: plain names like libmail.a
+# would clash with other packages in a shared lib/ folder.
+function(pithorama_package_library lib)
+  add_library(pithorama::${lib} ALIAS ${lib})
+  set_target_properties(${lib} PROPERTIES OUTPUT_NAME pithorama-${lib} EXPORT_NAME ${lib}
+                                          VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION})
+  target_compile_features(${lib} PUBLIC cxx_std_20)
+  target_include_directories(${lib} INTERFACE $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/include>
+                                              $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}>)
+  install(TARGETS ${lib} EXPORT pithoramaTargets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${CMAKE_INSTALL_INCLUDEDIR}/pithorama)
+endfunction()
+
+# An installed program finds the package's shared libraries relative to its
+# own folder, so any prefix works without the loader's configuration.
+function(pithorama_program_rpath program folder)
+  if(TARGET ${program} AND NOT IS_ABSOLUTE ${folder})
+    file(RELATIVE_PATH libdir /${folder} /${CMAKE_INSTALL_LIBDIR})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${libdir}")
+  endif()
+endfunction()
+
+function(pithorama_install_headers)
+  foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
+    if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
+      install(DIRECTORY ${CMAKE_SOURCE_DIR}/${folder}/
+              DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pithorama/${folder}
+              FILES_MATCHING PATTERN "*.h"
+              PATTERN "posix" EXCLUDE PATTERN "win32" EXCLUDE)
+    endif()
+  endforeach()
+endfunction()
+
+function(pithorama_install_cmake_package libraries)
+  install(EXPORT pithoramaTargets NAMESPACE pithorama:: DESTINATION ${PITHORAMA_CMAKE_DIR})
+  configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/pithoramaConfig.cmake.in
+                                ${CMAKE_BINARY_DIR}/package/pithoramaConfig.cmake
+                                INSTALL_DESTINATION ${PITHORAMA_CMAKE_DIR})
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/pithoramaConfigVersion.cmake
+                                   COMPATIBILITY SameMinorVersion)
+  install(FILES ${CMAKE_BINARY_DIR}/package/pithoramaConfig.cmake
+                ${CMAKE_BINARY_DIR}/package/pithoramaConfigVersion.cmake
+          DESTINATION ${PITHORAMA_CMAKE_DIR})
+endfunction()
+
+# One pkg-config module for the whole library; static archives need every
+# library, the ones that use others first.
+function(pithorama_install_pkg_config libraries)
+  set(PITHORAMA_PC_LIBS "")
+  foreach(lib ${libraries})
+    get_target_property(type ${lib} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "SHARED_LIBRARY")
+      string(PREPEND PITHORAMA_PC_LIBS "-lpithorama-${lib} ")
+    endif()
+  endforeach()
+  # The file finds its prefix from where it lies, so a package unpacked into
+  # another root still works.
+  set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  file(RELATIVE_PATH PITHORAMA_PC_PREFIX /${pc_dir} /)
+  string(REGEX REPLACE "/$" "" PITHORAMA_PC_PREFIX "\${pcfiledir}/${PITHORAMA_PC_PREFIX}")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/pithorama.pc.in ${CMAKE_BINARY_DIR}/package/pithorama.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/package/pithorama.pc DESTINATION ${pc_dir})
+endfunction()

@@ -1,0 +1,71 @@
+// A CGI program that reads the field "big" and answers the largest number of
+// heap bytes the process held at any moment up to then, and the value's size:
+// "<p>PEAK SIZE". Every allocation of the program goes through the counting
+// operator new below.
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "engine/GenEng.h"
+#include "gateways/CgiSEng.h"
+#include "platform/Environment.h"
+#include "platform/Module.h"
+
+using namespace pithorama;
+
+namespace {
+
+std::atomic<int64_t> live{0};
+std::atomic<int64_t> peak{0};
+
+void* Counted(size_t size) {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  const int64_t now = live += static_cast<int64_t>(malloc_usable_size(p));
+  for (int64_t seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+  }
+  return p;
+}
+
+void Uncounted(void* p) {
+  if (p == nullptr) return;
+  live -= static_cast<int64_t>(malloc_usable_size(p));
+  std::free(p);
+}
+
+class TMemoryForm : public TForm {
+ public:
+  explicit TMemoryForm(TComponent* owner) : TForm(owner) {
+    Web = new TGeneralHttpEngine(this);
+    Web->SetAutoReadLimit(1 << 30);
+    Web->SetOnExecRequest([this](TObject*) {
+      const std::string value = Web->GetField("big", "");
+      const int64_t most = peak;
+      Web->Write("<p>" + std::to_string(most) + " " + std::to_string(value.size()));
+    });
+  }
+  TGeneralHttpEngine* Web;
+};
+
+}  // namespace
+
+void* operator new(size_t size) { return Counted(size); }
+void* operator new[](size_t size) { return Counted(size); }
+void operator delete(void* p) noexcept { Uncounted(p); }
+void operator delete[](void* p) noexcept { Uncounted(p); }
+void operator delete(void* p, size_t) noexcept { Uncounted(p); }
+void operator delete[](void* p, size_t) noexcept { Uncounted(p); }
+
+int main(int argc, char** argv) {
+  SetCommandLine(argc, argv);
+  StartModules({{"HttpEng", HttpEngStart, HttpEngEnd}, {"CgiSEng", CgiSEngStart, CgiSEngEnd}});
+  InitApplication();
+  TMemoryForm* form = nullptr;
+  Application->CreateForm(form);
+  Application->Run();
+  RunModuleEndSteps();
+  return 0;
+}
