@@ -120,17 +120,7 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings
   ForceServer = settings.ForceServer;
   CGIMode = settings.ForceServer ? TCGIMode::ServerMode : settings.CGIMode;
   AutoTerminate = settings.AutoTerminate;
-  NoCache = settings.NoCache;
-  TempDir = settings.TempDir;
-  SessionName = settings.SessionName;
-  AutoReadLimit = settings.AutoReadLimit;
-  AutoReadInput = settings.AutoReadInput;
-  AutoContentType = settings.AutoContentType;
-  AutoHttpHeader = settings.AutoHttpHeader;
-  OnRequestError = settings.OnRequestError;
-  OnLastExecRequest = settings.OnLastExecRequest;
-  OnExecRequest = settings.OnExecRequest;
-  OnFirstExecRequest = settings.OnFirstExecRequest;
+  ApplyGatewaySettings(*this, settings);
   ActiveCGIEngine = this;
   FirstRequest = true;
 
