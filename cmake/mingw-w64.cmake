@@ -20,5 +20,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Windows 7 and later (the interfaces the platform layer calls).
-add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 UNICODE _UNICODE)
+# Windows 7 and later. Text is bytes in the process's code page: the platform
+# layer calls the "A" forms of the interfaces by name.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
