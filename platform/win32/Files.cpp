@@ -226,13 +226,16 @@ bool TFile::AppendWhole(std::string_view data) {
   // cut off again without harm to anybody's line.
   LARGE_INTEGER zero{}, end{};
   bool whole = ::SetFilePointerEx(file, zero, &end, FILE_END) != 0;
+  if (!whole) lastError_ = LastCode();
   DWORD n = 0;
-  if (whole && data.size() > 0)
-    whole = ::WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &n, nullptr) != 0 &&
-            n == data.size();
-  if (!whole) {
-    lastError_ = ::GetLastError() != 0 ? LastCode() : ERROR_DISK_FULL;
-    if (::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) ::SetEndOfFile(file);
+  if (whole && !data.empty()) {
+    const bool written =
+        ::WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &n, nullptr) != 0;
+    whole = written && n == data.size();
+    if (!whole) {
+      lastError_ = written ? ERROR_DISK_FULL : LastCode();  // a short write gives no code
+      if (::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) ::SetEndOfFile(file);
+    }
   }
   UnlockAfterAppend(file);
   return whole;
