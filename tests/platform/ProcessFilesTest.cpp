@@ -58,7 +58,7 @@ TEST(FileSharing, AppendsOfSeveralProcessesStayWholeLines) {
   testsupport::TempFolder folder;
   const std::string log = folder.File("quote.log");
   const std::vector<std::string> tags = {"a", "b", "c", "d"};
-  constexpr int kLines = 200;
+  constexpr int kLines = 1000;  // enough for unguarded appends to collide
   for (const std::string& tag : tags)
     StartProbe({"append", log, tag, std::to_string(kLines), folder.File("done-" + tag)});
   for (const std::string& tag : tags) ASSERT_TRUE(AwaitFile(folder.File("done-" + tag)));
