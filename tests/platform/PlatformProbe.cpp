@@ -4,13 +4,18 @@
 //   append <file> <tag> <count> <done-marker>   appends <count> lines to <file>
 //   report <file> <argument>...                 writes its arguments and MARK
 //   binary                                      writes CR LF bytes to its output
+//   terminate <file> <kept>                     registers both files for
+//                                               deletion on termination, withdraws
+//                                               <kept>, and raises SIGTERM
 // Markers are files, so the tests need no pipes to learn what a probe did.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Signals.h"
 #include "platform/Threads.h"
 
 using namespace pithorama;
@@ -60,6 +65,16 @@ int Binary() {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// Ends through the termination action: returning is the failure.
+int Terminate(const std::string& registered, const std::string& kept) {
+  SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
+  RemoveOnTermination(registered);
+  RemoveOnTermination(kept);
+  KeepOnTermination(kept);
+  std::raise(SIGTERM);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +84,7 @@ int main(int argc, char** argv) {
   if (command == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   if (command == "report" && argc >= 3) return Report(argv[2]);
   if (command == "binary") return Binary();
+  if (command == "terminate" && argc == 4) return Terminate(argv[2], argv[3]);
   std::fprintf(stderr, "platform-probe: unknown command\n");
   return 2;
 }
