@@ -27,10 +27,10 @@ class WinEngine : public ::testing::Test {
     engine_ = std::make_unique<TCGIWinEngine>(nullptr, TGatewaySettings{});
     engine_->AutoTerminate = false;
     engine_->TempDir = folder_.Path();
-    setenv("CGI_LOG_DIR", folder_.Path().c_str(), 1);
+    testsupport::SetEnvironment("CGI_LOG_DIR", folder_.Path());
   }
   void TearDown() override {
-    unsetenv("CGI_LOG_DIR");
+    testsupport::UnsetEnvironment("CGI_LOG_DIR");
     RequestState().CurrentEngine = nullptr;
   }
 
