@@ -35,7 +35,16 @@ class TFileSizeLimit {
   void (*previousHandler_)(int) = nullptr;
 };
 
+// Whether the test can start the host's own tools by their paths
+// (/usr/bin/curl, /usr/bin/python3, /bin/bash): true on Linux; false in the
+// Windows build, whose tests run under Wine, where a Linux program started
+// from a Windows one hands back neither its output nor its exit code.
+bool HostToolsAvailable();
+
 // The folder that holds the built programs (build/bin).
 std::string BinaryDir();
+// The folder that holds the built libraries that programs load (build/lib;
+// on Windows the DLLs lie beside the programs in build/bin).
+std::string LibraryDir();
 
 }  // namespace testsupport

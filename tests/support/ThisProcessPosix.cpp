@@ -42,11 +42,21 @@ TFileSizeLimit::~TFileSizeLimit() {
 
 bool TFileSizeLimit::Available() { return true; }
 
+bool HostToolsAvailable() { return true; }
+
 std::string BinaryDir() {
 #ifdef PITHORAMA_BINARY_DIR
   return PITHORAMA_BINARY_DIR;
 #else
   return "build/bin";
+#endif
+}
+
+std::string LibraryDir() {
+#ifdef PITHORAMA_LIBRARY_DIR
+  return PITHORAMA_LIBRARY_DIR;
+#else
+  return "build/lib";
 #endif
 }
 

@@ -35,6 +35,8 @@ TFileSizeLimit::TFileSizeLimit(uint64_t) {}
 TFileSizeLimit::~TFileSizeLimit() = default;
 bool TFileSizeLimit::Available() { return false; }
 
+bool HostToolsAvailable() { return false; }
+
 // The test programs lie beside the programs they start (build/bin).
 std::string BinaryDir() {
   char name[MAX_PATH];
@@ -43,5 +45,7 @@ std::string BinaryDir() {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
+
+std::string LibraryDir() { return BinaryDir(); }
 
 }  // namespace testsupport
