@@ -12,10 +12,11 @@
 // - A read notification may come when nothing is left to read, and a close
 //   notification while data is still unread. Both are checked with a peek on
 //   the owning thread before the window's procedure sees them, as the POSIX
-//   back end does: FdRead only with data (or an error) waiting, FdClose only
-//   after the data has been read.
+//   back end does: FdRead only with data (or an error) waiting and once until
+//   the next receive, FdClose only after the data has been read.
 #include "platform/Sockets.h"
 
+#define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -62,8 +63,9 @@ struct Watch {
   unsigned message = 0;  // what the window's procedure gets
   unsigned native = 0;   // what Winsock posts for this socket
   unsigned events = 0;
-  bool closeHeld = false;  // FD_CLOSE came while data was unread
-  bool closeDone = false;  // FdClose (or a failed connect) went out: nothing more
+  bool readPending = false;  // FdRead went out and no receive followed yet
+  bool closeHeld = false;    // FD_CLOSE came while data was unread
+  bool closeDone = false;    // FdClose (or a failed connect) went out: nothing more
 };
 
 std::mutex gLock;
@@ -107,10 +109,12 @@ LPARAM Reply(unsigned event, int error) { return WSAMAKESELECTREPLY(event, error
 // FD_READ: data waiting gives FdRead; the end of the stream, or a reset, gives
 // FdClose when that is watched. Nothing to read gives nothing.
 bool TranslateRead(SOCKET socket, Watch& watch, intptr_t& lParam) {
+  if (watch.readPending) return false;  // Wine repeats FD_READ at the end of the stream
   int error = 0;
   int state = Peek(socket, error);
   if (state < 0 && error == WSAEWOULDBLOCK) return false;
   if (state > 0 || !(watch.events & FdClose)) {
+    watch.readPending = true;
     lParam = Reply(FdRead, state < 0 ? error : 0);
     return true;
   }
@@ -132,11 +136,14 @@ bool TranslateClose(SOCKET socket, Watch& watch, int error, intptr_t& lParam) {
   return true;
 }
 
-// After a receive: a held close goes out once the data is gone.
-void ReleaseHeldClose(SOCKET socket) {
+// After a receive: the next data may give FdRead again, and a held close
+// goes out once the data is gone.
+void SocketWasRead(SOCKET socket) {
   std::lock_guard<std::mutex> hold(gLock);
   auto it = gWatches.find(socket);
-  if (it == gWatches.end() || !it->second.closeHeld) return;
+  if (it == gWatches.end()) return;
+  it->second.readPending = false;
+  if (!it->second.closeHeld) return;
   int error = 0;
   int state = Peek(socket, error);
   if (state > 0 || (state < 0 && error == WSAEWOULDBLOCK)) return;  // FD_READ comes again
@@ -319,7 +326,7 @@ int SocketSend(TSocketHandle socket, const char* data, int length, int flags) {
 int SocketReceive(TSocketHandle socket, char* buffer, int length, int flags) {
   int got = recv(Native(socket), buffer, length, flags);
   int error = got == SOCKET_ERROR ? WSAGetLastError() : 0;
-  ReleaseHeldClose(Native(socket));
+  SocketWasRead(Native(socket));
   return got == SOCKET_ERROR ? Fail(error) : got;
 }
 
