@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -17,6 +18,11 @@ double ThreadCpuSeconds();
 
 // The process's number, for names that other test runs do not take.
 long ProcessNumber();
+
+// The signals that tell a process of the system to end, as std::raise takes
+// them: SIGTERM, SIGINT and SIGHUP on POSIX; SIGTERM on Windows, where a
+// Ctrl-C or a closed console arrives as a console event instead.
+std::vector<int> TerminationSignals();
 
 // Limits the size of the files this process writes while the object lives,
 // so that a write stops part way as on a full disk (and fails instead of

@@ -23,6 +23,8 @@ double ThreadCpuSeconds() {
 
 long ProcessNumber() { return static_cast<long>(getpid()); }
 
+std::vector<int> TerminationSignals() { return {SIGTERM, SIGINT, SIGHUP}; }
+
 TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "tests/support/ThisProcess.h"
@@ -30,6 +31,8 @@ double ThreadCpuSeconds() {
 }
 
 long ProcessNumber() { return static_cast<long>(GetCurrentProcessId()); }
+
+std::vector<int> TerminationSignals() { return {SIGTERM}; }
 
 TFileSizeLimit::TFileSizeLimit(uint64_t) {}
 TFileSizeLimit::~TFileSizeLimit() = default;
