@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
+#include "platform/WindowTitle.h"
 #include "tests/support/Process.h"
 
 namespace pithorama {
@@ -126,6 +127,23 @@ TEST(StandardOutput, CarriesBytesUntranslated) {
   const testsupport::ProgramResult result = testsupport::RunProgram(Probe(), {"binary"}, {}, "");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output, "handle\r\nstream\r\n");
+}
+
+TEST(WindowTitle, SeenFromAnotherProcessAndGoneWhenItEnds) {
+  testsupport::TempFolder folder;
+  const std::string title = "pithorama_test_probe_" + std::to_string(CurrentProcessId());
+  const std::string held = folder.File("held"), release = folder.File("release");
+  StartProbe({"title", title, held, release});
+  ASSERT_TRUE(AwaitFile(held));
+  EXPECT_TRUE(WindowTitleExists(title));
+
+  testsupport::WriteWholeFile(release, "");
+  bool gone = false;
+  for (int waited = 0; waited < 20000 && !gone; waited += 10) {
+    gone = !WindowTitleExists(title);
+    if (!gone) SleepMs(10);
+  }
+  EXPECT_TRUE(gone) << "the title outlived its process";
 }
 
 TEST(LibraryModule, ModuleFileNameInsideALibraryIsTheLibrarysOwn) {
