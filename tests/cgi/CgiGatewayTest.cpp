@@ -9,7 +9,7 @@ using testsupport::RunProgram;
 
 namespace {
 
-const std::string kProbe = testsupport::BinaryDir() + "/cgi_probe";
+const std::string kProbe = testsupport::ProgramFile("cgi_probe");
 const std::string kHeader = "content-type:text/html\r\n\r\n";
 
 struct Hit {

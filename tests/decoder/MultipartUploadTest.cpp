@@ -44,7 +44,7 @@ TEST(MultipartUpload, NamesStayInTempDir) {
     SCOPED_TRACE(sent);
     testsupport::TempFolder temp;
     pithorama::SetRandSeed(777);
-    const std::string expected = temp.Path() + "/" + std::to_string(NextDraw()) + tail;
+    const std::string expected = temp.File(std::to_string(NextDraw()) + tail);
     const Decoded decoded = Decode(OneUpload(sent), temp.Path());
     ASSERT_EQ(decoded.tempFiles.size(), 1u);
     EXPECT_EQ(decoded.tempFiles[0], expected);
@@ -69,7 +69,7 @@ TEST(MultipartUpload, ExistingNameNeverOpened) {
     testsupport::TempFolder temp;
     testsupport::TempFolder elsewhere;
     pithorama::SetRandSeed(4242);
-    const std::string taken = temp.Path() + "/" + std::to_string(NextDraw()) + "p.tmp";
+    const std::string taken = temp.File(std::to_string(NextDraw()) + "p.tmp");
     const std::string victim = elsewhere.File("victim");
     testsupport::WriteWholeFile(victim, "keep me");
     if (link)

@@ -43,6 +43,8 @@ bool HostToolsAvailable();
 
 // The folder that holds the built programs (build/bin).
 std::string BinaryDir();
+// The file of a built program in that folder ("mkquotes.exe" on Windows).
+std::string ProgramFile(const std::string& name);
 // The folder that holds the built libraries that programs load (build/lib;
 // on Windows the DLLs lie beside the programs in build/bin).
 std::string LibraryDir();

@@ -52,6 +52,8 @@ std::string BinaryDir() {
 #endif
 }
 
+std::string ProgramFile(const std::string& name) { return BinaryDir() + "/" + name; }
+
 std::string LibraryDir() {
 #ifdef PITHORAMA_LIBRARY_DIR
   return PITHORAMA_LIBRARY_DIR;

@@ -46,6 +46,8 @@ std::string BinaryDir() {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+std::string ProgramFile(const std::string& name) { return BinaryDir() + "\\" + name + ".exe"; }
+
 std::string LibraryDir() { return BinaryDir(); }
 
 }  // namespace testsupport
