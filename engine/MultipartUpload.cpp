@@ -1,7 +1,5 @@
 #include "engine/MultipartUpload.h"
 
-#include <cerrno>
-
 #include "engine/HttpText.h"
 #include "engine/MultipartHeader.h"
 #include "platform/Errors.h"
@@ -24,7 +22,7 @@ std::string CreateUploadFile(const TMultipartOptions& options, std::string_view 
       return path;
     }
     error = file.LastError();
-    if (error != EEXIST) break;
+    if (!IsFileExistsError(error)) break;
   }
   throw EFOpenError("Cannot create file " + path + ". " + SystemErrorText(error));
 }

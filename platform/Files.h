@@ -49,7 +49,8 @@ class TFile {
   // nothing behind. False where the file system has no such files.
   bool CreateNameless(const std::string& folder);
   // Gives the open nameless file the name `path`, which must not exist yet
-  // (false with EEXIST when it does). The file stays open.
+  // (false with an error that IsFileExistsError accepts when it does). The
+  // file stays open.
   bool LinkAs(const std::string& path);
   bool IsOpen() const { return handle_ >= 0; }
   // Bytes read (0 at the end) or -1. Retries interrupted reads.
@@ -79,8 +80,11 @@ class TFile {
   static TFile StandardOutput();
 
  private:
-  int handle_ = -1;
+  // A file descriptor on POSIX, a HANDLE on Windows; -1 when closed.
+  intptr_t handle_ = -1;
   bool ownsHandle_ = true;
+  // Opened by OpenAppend: every write goes to the end of the file.
+  bool appends_ = false;
   int lastError_ = 0;
 };
 
@@ -107,9 +111,6 @@ bool SetFileDate(const std::string& path, TDateTime localTime);
 bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, FileShare share,
                    FileCreate create, int attempts, int pauseMs);
 
-// Appends data to the file with one write of the whole text, creating the file
-// when missing, so that lines of processes that log at once never interleave.
-// Answers false and the operating system's code on failure.
 // Appends data to the file with one write of the whole text (AppendWhole),
 // creating the file when missing, so that lines of processes that log at once
 // never interleave and a full disk leaves no piece of a line. Answers false
@@ -118,5 +119,12 @@ bool AppendToFile(const std::string& path, std::string_view data, int& errorCode
 
 // The text of an operating-system error code.
 std::string SystemErrorText(int errorCode);
+
+// True when an operating-system error code says that a file to be created
+// exists already (CreateNew, LinkAs, CreateUnique).
+bool IsFileExistsError(int errorCode);
+// True when an open failed only because another holder's sharing mode (its
+// lock) refused it: worth trying again once the holder lets go.
+bool IsSharingViolation(int errorCode);
 
 }  // namespace pithorama

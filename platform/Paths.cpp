@@ -1,20 +1,16 @@
 #include "platform/Paths.h"
 
+#include "platform/SystemDrive.h"
+
 namespace pithorama {
 
-static bool HostIsAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
 static bool WindowsIsAbsolute(std::string_view path) {
   return path.size() >= 3 && path.substr(1, 2) == ":\\";
 }
 
-const PathStyle& HostPathStyle() {
-  static const PathStyle style{'/', "/", HostIsAbsolute};
-  return style;
-}
-
 const PathStyle& WindowsPathStyle() {
-  // This host has no drives; the Windows examples name the usual system drive.
-  static const PathStyle style{'\\', "\\:", WindowsIsAbsolute, "C:"};
+  static const std::string drive = WindowsSystemDrive();
+  static const PathStyle style{'\\', "\\:", WindowsIsAbsolute, drive};
   return style;
 }
 

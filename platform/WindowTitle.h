@@ -10,6 +10,7 @@
 // program is seen as gone at once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/Files.h"
@@ -19,13 +20,17 @@ namespace pithorama {
 class TWindowTitle {
  public:
   TWindowTitle() = default;
+  ~TWindowTitle() { Clear(); }
+  TWindowTitle(const TWindowTitle&) = delete;
+  TWindowTitle& operator=(const TWindowTitle&) = delete;
   // Sets the title; false when it could not be made visible to others (the
   // window then goes on untitled).
   bool Set(const std::string& title);
   void Clear();
 
  private:
-  TFile lock_;
+  TFile lock_;            // where a title is a lock file
+  uintptr_t window_ = 0;  // where a title is a hidden top-level window
 };
 
 // True when a live window of any process of this user has exactly this title.

@@ -25,9 +25,16 @@ constexpr size_t ReadBlockSize = 4096;
   throw EInOutError(path + ": " + SystemErrorText(code), code);
 }
 
+// Another process may be replacing the file with a rebuilt one at this
+// moment; where the file system shows the replaced name busy for that moment
+// (Windows), a short retry finds the new file instead of failing the visit.
+constexpr int OpenAttempts = 3;
+constexpr int OpenPauseMs = 20;
+
 TFile OpenForPick(const std::string& path) {
   TFile file;
-  if (!file.Open(path, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
+  if (!OpenWithRetry(file, path, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting,
+                     OpenAttempts, OpenPauseMs))
     RaiseIoError(path, file.LastError());
   return file;
 }

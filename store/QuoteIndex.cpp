@@ -1,5 +1,4 @@
 // Building QUOTENDX.DTA.
-#include <cerrno>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -43,7 +42,7 @@ class TPendingFile {
   bool Commit() {
     if (tempPath_.empty()) {
       if (file_.LinkAs(finalPath_)) return file_.Close();
-      if (file_.LastError() != EEXIST || !LinkNamed()) return false;
+      if (!IsFileExistsError(file_.LastError()) || !LinkNamed()) return false;
     }
     if (!file_.Close()) return false;
     if (!RenameFile(tempPath_, finalPath_)) return false;
@@ -68,7 +67,7 @@ class TPendingFile {
         RemoveOnTermination(name);
         return true;
       }
-      if (file_.LastError() != EEXIST) return false;
+      if (!IsFileExistsError(file_.LastError())) return false;
     }
     return false;
   }

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/ProcessCommandLine.h"
+
 namespace pithorama {
 
 std::optional<std::string> GetEnvironment(std::string_view name) {
@@ -21,44 +23,17 @@ std::vector<std::string> EnvironmentBlock() {
   return block;
 }
 
-static std::vector<std::string>& Arguments() {
-  static std::vector<std::string> arguments;
-  return arguments;
-}
-static bool commandLineSet = false;
-
-void SetCommandLine(int argc, char** argv) {
-  Arguments().assign(argv, argv + argc);
-  commandLineSet = true;
-}
-
-// A library never sees main's arguments: it reads those of its process.
-static const std::vector<std::string>& CommandLine() {
-  if (!commandLineSet) {
-    std::ifstream in("/proc/self/cmdline", std::ios::binary);
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t i = 0; i < all.size(); ++i)
-      if (all[i] == '\0') {
-        parts.push_back(all.substr(start, i - start));
-        start = i + 1;
-      }
-    Arguments() = std::move(parts);
-    commandLineSet = true;
-  }
-  return Arguments();
-}
-
-int ParamCount() {
-  const auto& arguments = CommandLine();
-  return arguments.empty() ? 0 : static_cast<int>(arguments.size()) - 1;
-}
-
-std::string ParamStr(int index) {
-  const auto& arguments = CommandLine();
-  if (index < 0 || index >= static_cast<int>(arguments.size())) return {};
-  return arguments[static_cast<size_t>(index)];
+std::vector<std::string> ReadProcessCommandLine() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i] == '\0') {
+      parts.push_back(all.substr(start, i - start));
+      start = i + 1;
+    }
+  return parts;
 }
 
 }  // namespace pithorama

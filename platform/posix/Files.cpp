@@ -6,10 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -17,10 +14,16 @@
 
 namespace pithorama {
 
+// The descriptor that a TFile keeps in its handle.
+static int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
 TFile::~TFile() { Close(); }
 
 TFile::TFile(TFile&& other) noexcept
-    : handle_(other.handle_), ownsHandle_(other.ownsHandle_), lastError_(other.lastError_) {
+    : handle_(other.handle_),
+      ownsHandle_(other.ownsHandle_),
+      appends_(other.appends_),
+      lastError_(other.lastError_) {
   other.handle_ = -1;
 }
 
@@ -29,6 +32,7 @@ TFile& TFile::operator=(TFile&& other) noexcept {
     Close();
     handle_ = other.handle_;
     ownsHandle_ = other.ownsHandle_;
+    appends_ = other.appends_;
     lastError_ = other.lastError_;
     other.handle_ = -1;
   }
@@ -131,7 +135,7 @@ bool TFile::CreateNameless(const std::string& folder) {
 bool TFile::LinkAs(const std::string& path) {
   // Linking the descriptor itself (AT_EMPTY_PATH) needs a privilege; its
   // /proc entry does not.
-  const std::string self = "/proc/self/fd/" + std::to_string(handle_);
+  const std::string self = "/proc/self/fd/" + std::to_string(Fd(handle_));
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
     lastError_ = errno;
     return false;
@@ -141,7 +145,7 @@ bool TFile::LinkAs(const std::string& path) {
 
 int64_t TFile::Read(void* buffer, size_t count) {
   for (;;) {
-    ssize_t n = ::read(handle_, buffer, count);
+    ssize_t n = ::read(Fd(handle_), buffer, count);
     if (n >= 0) return n;
     if (errno != EINTR) {
       lastError_ = errno;
@@ -153,7 +157,7 @@ int64_t TFile::Read(void* buffer, size_t count) {
 bool TFile::Write(const void* data, size_t count) {
   const char* bytes = static_cast<const char*>(data);
   while (count > 0) {
-    ssize_t n = ::write(handle_, bytes, count);
+    ssize_t n = ::write(Fd(handle_), bytes, count);
     if (n < 0) {
       if (errno == EINTR) continue;
       lastError_ = errno;
@@ -167,7 +171,7 @@ bool TFile::Write(const void* data, size_t count) {
 
 bool TFile::AppendWhole(std::string_view data) {
   ssize_t n;
-  do n = ::write(handle_, data.data(), data.size());
+  do n = ::write(Fd(handle_), data.data(), data.size());
   while (n < 0 && errno == EINTR);
   if (n == static_cast<ssize_t>(data.size())) return true;
   if (n < 0) {
@@ -176,16 +180,16 @@ bool TFile::AppendWhole(std::string_view data) {
   }
   // With O_APPEND the offset now stands right after the bytes of this write.
   lastError_ = ENOSPC;
-  const off_t end = ::lseek(handle_, 0, SEEK_CUR);
+  const off_t end = ::lseek(Fd(handle_), 0, SEEK_CUR);
   struct stat info;
-  if (end >= n && ::fstat(handle_, &info) == 0 && info.st_size == end) {
-    if (::ftruncate(handle_, end - n) != 0) lastError_ = errno;
+  if (end >= n && ::fstat(Fd(handle_), &info) == 0 && info.st_size == end) {
+    if (::ftruncate(Fd(handle_), end - n) != 0) lastError_ = errno;
   }
   return false;
 }
 
 bool TFile::Seek(int64_t position) {
-  if (::lseek(handle_, position, SEEK_SET) < 0) {
+  if (::lseek(Fd(handle_), position, SEEK_SET) < 0) {
     lastError_ = errno;
     return false;
   }
@@ -193,7 +197,7 @@ bool TFile::Seek(int64_t position) {
 }
 
 bool TFile::SeekEnd() {
-  if (::lseek(handle_, 0, SEEK_END) < 0) {
+  if (::lseek(Fd(handle_), 0, SEEK_END) < 0) {
     lastError_ = errno;
     return false;
   }
@@ -202,7 +206,7 @@ bool TFile::SeekEnd() {
 
 int64_t TFile::Size() {
   struct stat info;
-  if (::fstat(handle_, &info) != 0) {
+  if (::fstat(Fd(handle_), &info) != 0) {
     lastError_ = errno;
     return -1;
   }
@@ -210,7 +214,7 @@ int64_t TFile::Size() {
 }
 
 bool TFile::Truncate(int64_t size) {
-  if (::ftruncate(handle_, size) != 0) {
+  if (::ftruncate(Fd(handle_), size) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -221,7 +225,7 @@ bool TFile::Touch() {
   // Both times: a change of the last-write time alone is reported to file
   // watchers as a change of the content, which a touch is not.
   const struct timespec times[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
-  if (::futimens(handle_, times) != 0) {
+  if (::futimens(Fd(handle_), times) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -230,7 +234,7 @@ bool TFile::Touch() {
 
 bool TFile::Close() {
   if (handle_ < 0) return true;
-  int fd = handle_;
+  int fd = Fd(handle_);
   handle_ = -1;
   if (!ownsHandle_) return true;
   if (::close(fd) != 0) {
@@ -289,25 +293,6 @@ std::vector<std::string> ListFiles(const std::string& folder, std::string_view n
   return found;
 }
 
-bool OpenWithRetry(TFile& file, const std::string& path, FileAccess access, FileShare share,
-                   FileCreate create, int attempts, int pauseMs) {
-  using Clock = std::chrono::steady_clock;
-  for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (file.Open(path, access, share, create)) return true;
-    // Locks are held for a moment only: look again after 0.1 ms, then at
-    // doubling intervals up to 2 ms, until the pause is over.
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(pauseMs);
-    for (long stepUs = 100; Clock::now() < end; stepUs = std::min(stepUs * 2, 2000L)) {
-      const auto rest = std::chrono::duration_cast<std::chrono::microseconds>(end - Clock::now());
-      std::this_thread::sleep_for(std::min(std::chrono::microseconds(stepUs), rest));
-      // Only a held lock is worth trying again before the pause is over.
-      if (file.LastError() != EACCES) continue;
-      if (file.Open(path, access, share, create)) return true;
-    }
-  }
-  return false;
-}
-
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
@@ -328,17 +313,10 @@ bool SetFileDate(const std::string& path, TDateTime localTime) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
-bool AppendToFile(const std::string& path, std::string_view data, int& errorCode) {
-  TFile file;
-  bool written = file.OpenAppend(path) && file.AppendWhole(data);
-  errorCode = file.LastError();
-  if (!file.Close() && written) {
-    written = false;
-    errorCode = file.LastError();
-  }
-  return written;
-}
-
 std::string SystemErrorText(int errorCode) { return std::strerror(errorCode); }
+
+bool IsFileExistsError(int errorCode) { return errorCode == EEXIST; }
+// Open maps a held lock to EACCES.
+bool IsSharingViolation(int errorCode) { return errorCode == EACCES; }
 
 }  // namespace pithorama

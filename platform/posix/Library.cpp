@@ -2,9 +2,6 @@
 
 #include <dlfcn.h>
 
-#include "platform/Component.h"
-#include "platform/Module.h"
-
 namespace pithorama {
 
 bool TDynamicLibrary::Load(const std::string& path) {
@@ -28,12 +25,6 @@ void* TDynamicLibrary::Symbol(const char* name) const {
 void TDynamicLibrary::Unload() {
   if (handle_ != nullptr) ::dlclose(handle_);
   handle_ = nullptr;
-}
-
-void EndLibrary() {
-  delete Application;
-  Application = nullptr;
-  RunModuleEndSteps();
 }
 
 }  // namespace pithorama

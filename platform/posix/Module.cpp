@@ -4,14 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <vector>
-
 namespace pithorama {
-
-static bool libraryMode = false;
-bool IsLibrary() { return libraryMode; }
-void SetLibraryMode(bool library) { libraryMode = library; }
 
 std::string ExecutableFileName() {
   char path[PATH_MAX];
@@ -20,7 +13,7 @@ std::string ExecutableFileName() {
 }
 
 std::string ModuleFileName() {
-  if (!libraryMode) return ExecutableFileName();
+  if (!IsLibrary()) return ExecutableFileName();
   // The shared object that holds this very function.
   Dl_info info;
   if (::dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) != 0 && info.dli_fname != nullptr) {
@@ -29,32 +22,6 @@ std::string ModuleFileName() {
     return info.dli_fname;
   }
   return ExecutableFileName();
-}
-
-static std::vector<ModuleSteps>& Started() {
-  static std::vector<ModuleSteps> started;
-  return started;
-}
-
-void StartModules(std::initializer_list<ModuleSteps> modules) {
-  for (const ModuleSteps& module : modules) {
-    if (module.start != nullptr) module.start();
-    Started().push_back(module);
-  }
-}
-
-void RunModuleEndSteps() {
-  auto& started = Started();
-  while (!started.empty()) {
-    ModuleSteps module = started.back();
-    started.pop_back();
-    if (module.end != nullptr) module.end();
-  }
-}
-
-void Halt(int exitCode) {
-  RunModuleEndSteps();
-  std::exit(exitCode);
 }
 
 }  // namespace pithorama

@@ -1,57 +1,24 @@
-// Termination signals on POSIX. The files to delete sit in a list of entries
-// that are linked once and never freed: an entry is claimed, filled and then
-// marked live with atomic stores, so the handler can walk the list at any
-// moment without a lock and without touching memory that may go away.
+// Termination signals on POSIX. The handlers delete the registered files
+// through RemoveRegisteredFiles, which is safe inside a signal handler.
 #include "platform/Signals.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 
+#include "platform/TerminationFiles.h"
 #include "platform/posix/SocketWatch.h"
 
 namespace pithorama {
 namespace {
 
-enum EntryState : int { kFree, kClaimed, kLive };
-
-struct Entry {
-  std::atomic<int> state{kClaimed};
-  Entry* next = nullptr;
-  char path[PATH_MAX];
-};
-
-static_assert(std::atomic<int>::is_always_lock_free);
-static_assert(std::atomic<Entry*>::is_always_lock_free);
-
-std::atomic<Entry*> entries{nullptr};
-
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// A free entry, claimed for the caller; a new one when none is free.
-Entry* ClaimEntry() {
-  for (Entry* e = entries.load(std::memory_order_acquire); e != nullptr; e = e->next) {
-    int expected = kFree;
-    if (e->state.load(std::memory_order_relaxed) == kFree &&
-        e->state.compare_exchange_strong(expected, kClaimed))
-      return e;
-  }
-  auto* e = new Entry;
-  e->next = entries.load(std::memory_order_relaxed);
-  while (!entries.compare_exchange_weak(e->next, e, std::memory_order_release)) {
-  }
-  return e;
-}
-
 void RemoveFilesAndEnd(int signal) {
-  for (Entry* e = entries.load(std::memory_order_acquire); e != nullptr; e = e->next)
-    if (e->state.load(std::memory_order_acquire) == kLive) ::unlink(e->path);
+  RemoveRegisteredFiles([](const char* path) { ::unlink(path); });
   // The disposition went back to the default on entry (SA_RESETHAND); the
   // signal raised here is blocked until the handler returns, then ends the
   // process the way the sender meant.
@@ -119,22 +86,6 @@ void IgnoreBrokenPipe() {
   act.sa_handler = SIG_IGN;
   sigemptyset(&act.sa_mask);
   ::sigaction(SIGPIPE, &act, nullptr);
-}
-
-bool RemoveOnTermination(const std::string& path) {
-  if (path.size() >= PATH_MAX || path.find('\0') != std::string::npos) return false;
-  Entry* e = ClaimEntry();
-  std::memcpy(e->path, path.c_str(), path.size() + 1);
-  e->state.store(kLive, std::memory_order_release);
-  return true;
-}
-
-void KeepOnTermination(const std::string& path) {
-  for (Entry* e = entries.load(std::memory_order_acquire); e != nullptr; e = e->next) {
-    if (e->state.load(std::memory_order_acquire) != kLive || path != e->path) continue;
-    int expected = kLive;
-    if (e->state.compare_exchange_strong(expected, kFree)) return;
-  }
 }
 
 void BlockTerminationSignals() {

@@ -1,7 +1,7 @@
 // The HTTP side of the stand-in hosts for the in-process server interfaces
-// (isapi-host, nsapi-host): a small HTTP/1.1 server on libmicrohttpd that
-// listens on the loopback address only and hands every request, whole, to one
-// handler on a pool of threads.
+// (isapi-host, nsapi-host): a small HTTP/1.1 server (on libmicrohttpd on Linux,
+// on Winsock in the Windows build) that listens on the loopback address only
+// and hands every request, whole, to one handler on a pool of threads.
 //
 //   httphost::THttpServer server(4, [](httphost::TRequest& request, httphost::TAnswer& answer) {
 //     answer.AddHeader("Content-Type", "text/plain");
@@ -114,5 +114,9 @@ class THttpServer {
 
 // Percent-decodes a URL path ("%2F" becomes "/"; "+" stays).
 std::string DecodePath(std::string_view path);
+
+// Content-Length, Transfer-Encoding, Connection (any letter case): the framing
+// that the server sets itself, dropped from a handler's answer.
+bool IsFramingHeader(std::string_view name);
 
 }  // namespace httphost

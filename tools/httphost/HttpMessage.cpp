@@ -127,4 +127,9 @@ std::string DecodePath(std::string_view path) {
   return result;
 }
 
+bool IsFramingHeader(std::string_view name) {
+  return SameText(name, "content-length") || SameText(name, "transfer-encoding") ||
+         SameText(name, "connection");
+}
+
 }  // namespace httphost

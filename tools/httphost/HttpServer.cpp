@@ -71,12 +71,6 @@ void FillRequest(TRequest& request, struct MHD_Connection* connection, const cha
   request.ServerPort = serverPort;
 }
 
-bool IsFramingHeader(const std::string& name) {
-  std::string lower;
-  for (char c : name) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-  return lower == "content-length" || lower == "transfer-encoding" || lower == "connection";
-}
-
 enum MHD_Result Send(struct MHD_Connection* connection, const TAnswer& answer) {
   struct MHD_Response* response = MHD_create_response_from_buffer(
       answer.Body.size(), const_cast<char*>(answer.Body.data()), MHD_RESPMEM_MUST_COPY);

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/Library.h"
+
 namespace {
 
 std::mutex connectionsMutex;
@@ -24,7 +26,7 @@ void NsapiHostDetach(SYS_NETFD sd) {
   connections.erase(sd);
 }
 
-extern "C" int nsapi_host_find(SYS_NETFD sd, nsapi_host_connection* found) {
+extern "C" PITHORAMA_EXPORT int nsapi_host_find(SYS_NETFD sd, nsapi_host_connection* found) {
   std::lock_guard<std::mutex> guard(connectionsMutex);
   auto it = connections.find(sd);
   if (it == connections.end()) return 0;

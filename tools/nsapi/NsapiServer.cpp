@@ -7,11 +7,11 @@
 #include <mutex>
 #include <string>
 
+#include "tools/nsapi/HostLookup.h"
+
 namespace {
 
-bool FindConnection(SYS_NETFD sd, nsapi_host_connection& found) {
-  return nsapi_host_find(sd, &found) != 0;
-}
+using nsapiserver::FindHostConnection;
 
 char* CopyText(const char* text) {
   const size_t size = std::strlen(text) + 1;
@@ -191,7 +191,7 @@ void http_status(Session*, Request* rq, int n, const char* reason) {
 int http_start_response(Session* sn, Request* rq) {
   if (rq->senthdrs) return REQ_NOACTION;
   nsapi_host_connection connection;
-  if (!FindConnection(sn->csd, connection)) return REQ_ABORTED;
+  if (!FindHostConnection(sn->csd, connection)) return REQ_ABORTED;
   rq->senthdrs = 1;
   const char* status = pblock_findval("status", rq->srvhdrs);
   return connection.start_response(connection.context, status != nullptr ? status : "200 OK",
@@ -202,13 +202,13 @@ int http_start_response(Session* sn, Request* rq) {
 
 int net_write(SYS_NETFD sd, const char* buf, int sz) {
   nsapi_host_connection connection;
-  if (!FindConnection(sd, connection)) return IO_ERROR;
+  if (!FindHostConnection(sd, connection)) return IO_ERROR;
   return connection.write(connection.context, buf, sz) < 0 ? IO_ERROR : sz;
 }
 
 int netbuf_next(netbuf* buf, int advance) {
   nsapi_host_connection connection;
-  if (!FindConnection(buf->sd, connection)) return IO_ERROR;
+  if (!FindHostConnection(buf->sd, connection)) return IO_ERROR;
   const int got = connection.read(connection.context, buf->inbuf, buf->maxsize);
   if (got < 0) return IO_ERROR;
   if (got == 0) return IO_EOF;

@@ -1,0 +1,15 @@
+// <windows.h> for the Windows back end, without the macros that rename our
+// own functions (DeleteFile, PostMessage, ...). Include it only from .cpp
+// files of platform/win32/, never from a header of the platform layer.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#undef DeleteFile
+#undef PostMessage
