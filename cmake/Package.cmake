@@ -55,7 +55,36 @@ function(pithorama_package)
     pithorama_program_rpath(pithorama ${PITHORAMA_CGI_DIR})
   endif()
   install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  include(${CMAKE_SOURCE_DIR}/cmake/DebianPackage.cmake)
+  if(WIN32)
+    pithorama_install_windows_folder()
+  else()
+    include(${CMAKE_SOURCE_DIR}/cmake/DebianPackage.cmake)
+  endif()
+endfunction()
+
+# What a Windows install adds, so that the folder can be copied to a Windows
+# machine as it is: the library build of pithorama beside the program and its
+# data, the stand-in hosts with the stand-in NSAPI server library in bin\, and
+# the example programs and libraries in examples\. Everything links its
+# runtime statically; no other DLL is needed.
+function(pithorama_install_windows_folder)
+  # A DLL's import library (lib*.dll.a) is for linking against it, which no
+  # user of these does.
+  set(no_import_library ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT import_libraries
+                        EXCLUDE_FROM_ALL)
+  if(TARGET pithorama_library)
+    install(TARGETS pithorama_library RUNTIME DESTINATION ${PITHORAMA_CGI_DIR} ${no_import_library})
+  endif()
+  foreach(host isapi-host nsapi-host nsapiserver)
+    if(TARGET ${host})
+      install(TARGETS ${host} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ${no_import_library})
+    endif()
+  endforeach()
+  foreach(example echo echo_library resident_echo resident_echo_threads upload)
+    if(TARGET ${example})
+      install(TARGETS ${example} RUNTIME DESTINATION examples ${no_import_library})
+    endif()
+  endforeach()
 endfunction()
 
 # The installed file is libpithorama-<name>: plain names like libmail.a

@@ -1,10 +1,9 @@
 // A CGI program that reads the field "big" and answers the largest number of
 // heap bytes the process held at any moment up to then, and the value's size:
 // "<p>PEAK SIZE". Every allocation of the program goes through the counting
-// operator new below.
-#include <malloc.h>
-
+// operator new below, which keeps each block's size in front of it.
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -21,19 +20,24 @@ namespace {
 std::atomic<int64_t> live{0};
 std::atomic<int64_t> peak{0};
 
+// Room for the size in front of every block, keeping the block aligned.
+constexpr size_t kFront = alignof(std::max_align_t);
+
 void* Counted(size_t size) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  const int64_t now = live += static_cast<int64_t>(malloc_usable_size(p));
+  auto* block = static_cast<unsigned char*>(std::malloc(size + kFront));
+  if (block == nullptr) throw std::bad_alloc();
+  *reinterpret_cast<size_t*>(block) = size;
+  const int64_t now = live += static_cast<int64_t>(size);
   for (int64_t seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
   }
-  return p;
+  return block + kFront;
 }
 
 void Uncounted(void* p) {
   if (p == nullptr) return;
-  live -= static_cast<int64_t>(malloc_usable_size(p));
-  std::free(p);
+  unsigned char* block = static_cast<unsigned char*>(p) - kFront;
+  live -= static_cast<int64_t>(*reinterpret_cast<size_t*>(block));
+  std::free(block);
 }
 
 class TMemoryForm : public TForm {

@@ -7,6 +7,7 @@
 #include "platform/Environment.h"
 #include "platform/Module.h"
 #include "tests/support/FakeEngine.h"
+#include "tests/support/ThisProcess.h"
 
 using namespace pithorama;
 
@@ -40,8 +41,8 @@ class FacadeSelection : public ::testing::Test {
     RequestState().CurrentEngine = nullptr;
   }
   void TearDown() override {
-    unsetenv("SERVER_SOFTWARE");
-    unsetenv("CGI_VERSION");
+    testsupport::UnsetEnvironment("SERVER_SOFTWARE");
+    testsupport::UnsetEnvironment("CGI_VERSION");
     SetLibraryMode(false);
     RequestState().CurrentEngine = nullptr;
   }
@@ -92,10 +93,10 @@ TEST_F(FacadeSelection, Table) {
     SCOPED_TRACE(c.name);
     created.clear();
     SetLibraryMode(c.library);
-    if (c.serverSoftware) setenv("SERVER_SOFTWARE", c.serverSoftware, 1);
-    else unsetenv("SERVER_SOFTWARE");
-    if (c.cgiVersion) setenv("CGI_VERSION", c.cgiVersion, 1);
-    else unsetenv("CGI_VERSION");
+    if (c.serverSoftware) testsupport::SetEnvironment("SERVER_SOFTWARE", c.serverSoftware);
+    else testsupport::UnsetEnvironment("SERVER_SOFTWARE");
+    if (c.cgiVersion) testsupport::SetEnvironment("CGI_VERSION", c.cgiVersion);
+    else testsupport::UnsetEnvironment("CGI_VERSION");
     Args(c.args);
     stdMakesItselfCurrent = c.stdCurrent;
 
@@ -121,7 +122,7 @@ TEST_F(FacadeSelection, Table) {
 }
 
 TEST_F(FacadeSelection, SettersReachTheCurrentEngineOnly) {
-  setenv("SERVER_SOFTWARE", "lighttpd", 1);
+  testsupport::SetEnvironment("SERVER_SOFTWARE", "lighttpd");
   Args({});
   stdMakesItselfCurrent = true;
   auto* form = new TForm(Application);

@@ -122,19 +122,19 @@ TEST(RequestCycle, AnswerBytes) {
 }
 
 TEST(RequestCycle, ExpiresIsThousandDaysBack) {
-  setenv("TZ", "UTC0", 1);
+  testsupport::SetEnvironment("TZ", "UTC0");
   FakeEngine engine;
   engine.NoCache = true;
   engine.OnExecRequest = [&](TObject*) { engine.Write("<x>"); };
   engine.RunRequest();
   const std::string expected = "Expires:" + HttpDate(Now() - 1000).substr(0, 16);
   EXPECT_NE(engine.answer.find(expected), std::string::npos) << engine.answer;
-  unsetenv("TZ");
+  testsupport::UnsetEnvironment("TZ");
 }
 
 TEST(RequestCycle, ErrorGoesToHandlerOrLog) {
   testsupport::TempFolder logs;
-  setenv("CGI_LOG_DIR", logs.Path().c_str(), 1);
+  testsupport::SetEnvironment("CGI_LOG_DIR", logs.Path());
 
   FakeEngine withHandler;
   std::string reported;
@@ -165,7 +165,7 @@ TEST(RequestCycle, ErrorGoesToHandlerOrLog) {
   const std::string number = log.substr(22, log.size() - 22 - tail.size());
   EXPECT_TRUE(HasLayout(number, std::string(number.size(), '9')) && number.size() <= 3) << log;
   EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
-  unsetenv("CGI_LOG_DIR");
+  testsupport::UnsetEnvironment("CGI_LOG_DIR");
 }
 
 TEST(RequestCycle, EveryStandardErrorIsAnErrorOfTheRequest) {
@@ -255,7 +255,7 @@ TEST(RequestCycle, HeaderLinesCarryNoLineEnds) {
       {"token signs", "X-a.b_c!#$%&'*+^`|~1", "v", "X-a.b_c!#$%&'*+^`|~1:v\r\n"},
   };
   testsupport::TempFolder logs;
-  setenv("CGI_LOG_DIR", logs.Path().c_str(), 1);
+  testsupport::SetEnvironment("CGI_LOG_DIR", logs.Path());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeEngine engine;
@@ -263,7 +263,7 @@ TEST(RequestCycle, HeaderLinesCarryNoLineEnds) {
     engine.AddHeader(c.headerName, c.value);
     EXPECT_EQ(engine.answer, c.expected);
   }
-  unsetenv("CGI_LOG_DIR");
+  testsupport::UnsetEnvironment("CGI_LOG_DIR");
 }
 
 TEST(RequestCycle, VariableGetters) {

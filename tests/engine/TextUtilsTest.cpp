@@ -5,6 +5,7 @@
 
 #include "engine/HttpEng.h"
 #include "engine/Scramble.h"
+#include "tests/support/ThisProcess.h"
 
 using namespace pithorama;
 
@@ -90,12 +91,12 @@ TEST(ParseFieldNames, Table) {
 class HttpDateTest : public ::testing::Test {
  protected:
   void SetZone(const char* zone) {
-    setenv("TZ", zone, 1);
+    testsupport::SetEnvironment("TZ", zone);
     tzset();
   }
   void TearDown() override {
-    if (saved_) setenv("TZ", saved_->c_str(), 1);
-    else unsetenv("TZ");
+    if (saved_) testsupport::SetEnvironment("TZ", saved_->c_str());
+    else testsupport::UnsetEnvironment("TZ");
     tzset();
   }
   std::optional<std::string> saved_ =
@@ -151,18 +152,18 @@ TEST(BuildFileName, HostStyle) {
 }
 
 TEST(GetEnvVar, ZbRule) {
-  setenv("SERVER_SOFTWARE", "ZB-Server/1.0", 1);
+  testsupport::SetEnvironment("SERVER_SOFTWARE", "ZB-Server/1.0");
   EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "");
-  setenv("SERVER_SOFTWARE", "zb-server/1.0", 1);
+  testsupport::SetEnvironment("SERVER_SOFTWARE", "zb-server/1.0");
   EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "zb-server/1.0");
-  setenv("OTHER_SOFTWARE", "ZB", 1);
+  testsupport::SetEnvironment("OTHER_SOFTWARE", "ZB");
   EXPECT_EQ(GetEnvVar("OTHER_SOFTWARE"), "ZB");
-  unsetenv("SERVER_SOFTWARE");
+  testsupport::UnsetEnvironment("SERVER_SOFTWARE");
   EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "");
   const std::string longValue(100000, 'q');  // read whole, no length limit
-  setenv("QUERY_STRING", longValue.c_str(), 1);
+  testsupport::SetEnvironment("QUERY_STRING", longValue);
   EXPECT_EQ(GetEnvVar("QUERY_STRING"), longValue);
-  unsetenv("QUERY_STRING");
+  testsupport::UnsetEnvironment("QUERY_STRING");
 }
 
 TEST(StrToInt, Table) {

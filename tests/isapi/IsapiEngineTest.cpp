@@ -27,8 +27,8 @@ TGatewaySettings Settings(int32_t readLimit = 10000) {
 // The error log of this test program in a folder of its own.
 class LogFolder {
  public:
-  LogFolder() { setenv("CGI_LOG_DIR", folder_.Path().c_str(), 1); }
-  ~LogFolder() { unsetenv("CGI_LOG_DIR"); }
+  LogFolder() { testsupport::SetEnvironment("CGI_LOG_DIR", folder_.Path()); }
+  ~LogFolder() { testsupport::UnsetEnvironment("CGI_LOG_DIR"); }
   std::string Text() const { return testsupport::ReadWholeFile(folder_.File("isapi_tests.Log")); }
 
  private:

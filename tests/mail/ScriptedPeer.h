@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestSocket.h"
+
 namespace mailtest {
 
 class ScriptedPeer {
@@ -46,14 +48,14 @@ class ScriptedPeer {
 
  private:
   void Serve();
-  bool ReadCommand(int fd, bool messageText);
-  bool ReadHeldBack(int fd);
+  bool ReadCommand(testsupport::TTestSocket socket, bool messageText);
+  bool ReadHeldBack(testsupport::TTestSocket socket);
 
   std::vector<std::string> script_;
   int delayMs_;
   TextReading reading_;
   std::atomic<bool> released_{false};
-  int listenFd_ = -1;
+  testsupport::TTestSocket listener_ = testsupport::kNoSocket;
   int port_ = 0;
   std::string received_;
   std::thread thread_;

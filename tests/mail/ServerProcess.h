@@ -3,10 +3,11 @@
 // when the object goes (its standard input closes; it is killed if it lingers).
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/ChildProcess.h"
 
 namespace mailtest {
 
@@ -23,8 +24,7 @@ class ServerProcess {
   const std::string& Output() const { return output_; }
 
  private:
-  pid_t pid_ = -1;
-  int input_ = -1;
+  std::unique_ptr<testsupport::TChildProcess> child_;
   int port_ = 0;
   std::string output_;
 };

@@ -1,8 +1,6 @@
 // The SMTP dialogue against a scripted peer: the exact bytes the client sends
 // for each way a server may answer.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -10,6 +8,7 @@
 #include "ScriptedPeer.h"
 #include "mail/HSmtp.h"
 #include "platform/Errors.h"
+#include "tests/support/ThisProcess.h"
 
 using namespace pithorama;
 using mailtest::ScriptedPeer;
@@ -275,15 +274,10 @@ TEST(SmtpSendMail, WaitingForSlowRepliesDoesNotSpin) {
                     150);
   TSmtpSendMail mail(nullptr);
   FillMail(mail, peer.Port());
-  auto cpuSeconds = [] {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  };
-  double before = cpuSeconds();
+  double before = testsupport::ThreadCpuSeconds();
   EXPECT_TRUE(mail.SendMail(10));
   // Eight replies of 150 ms: a busy wait would burn about 1.2 s of processor.
-  EXPECT_LT(cpuSeconds() - before, 0.4);
+  EXPECT_LT(testsupport::ThreadCpuSeconds() - before, 0.4);
 }
 
 TEST(SmtpSendMail, SendMailOnAnotherThreadAnswersFalse) {

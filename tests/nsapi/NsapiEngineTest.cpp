@@ -23,10 +23,10 @@ namespace {
 class NsapiEngine : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("CGI_LOG_DIR", logs_.Path().c_str(), 1);
+    testsupport::SetEnvironment("CGI_LOG_DIR", logs_.Path());
     ASSERT_TRUE(Bind(ServerTable()));
   }
-  void TearDown() override { unsetenv("CGI_LOG_DIR"); }
+  void TearDown() override { testsupport::UnsetEnvironment("CGI_LOG_DIR"); }
 
   // Runs one request through the service function with `handler` as the
   // application's OnExecRequest.

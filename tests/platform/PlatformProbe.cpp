@@ -7,13 +7,18 @@
 //   title <title> <held-marker> <release-marker> shows a window with <title>
 //                                               until <release-marker> exists,
 //                                               then ends without taking it down
+//   terminate <file> <kept>                     registers both files for
+//                                               deletion on termination, withdraws
+//                                               <kept>, and raises SIGTERM
 // Markers are files, so the tests need no pipes to learn what a probe did.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Signals.h"
 #include "platform/Threads.h"
 #include "platform/WindowTitle.h"
 
@@ -73,6 +78,16 @@ int Title(const std::string& title, const std::string& held, const std::string& 
   std::_Exit(0);
 }
 
+// Ends through the termination action: returning is the failure.
+int Terminate(const std::string& registered, const std::string& kept) {
+  SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
+  RemoveOnTermination(registered);
+  RemoveOnTermination(kept);
+  KeepOnTermination(kept);
+  std::raise(SIGTERM);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +98,7 @@ int main(int argc, char** argv) {
   if (command == "report" && argc >= 3) return Report(argv[2]);
   if (command == "binary") return Binary();
   if (command == "title" && argc == 5) return Title(argv[2], argv[3], argv[4]);
+  if (command == "terminate" && argc == 4) return Terminate(argv[2], argv[3]);
   std::fprintf(stderr, "platform-probe: unknown command\n");
   return 2;
 }

@@ -1,6 +1,6 @@
 // Files and processes between several processes of the system: sharing
 // modes, appends, replacing a file under a reader, detached starts, standard
-// output and the module name inside a library. A probe program plays the
+// output, termination and the module name inside a library. A probe program plays the
 // other process; markers in files say what it did, so every step is portable.
 #include <gtest/gtest.h>
 
@@ -59,7 +59,7 @@ TEST(FileSharing, AppendsOfSeveralProcessesStayWholeLines) {
   testsupport::TempFolder folder;
   const std::string log = folder.File("quote.log");
   const std::vector<std::string> tags = {"a", "b", "c", "d"};
-  constexpr int kLines = 200;
+  constexpr int kLines = 1000;  // enough for unguarded appends to collide
   for (const std::string& tag : tags)
     StartProbe({"append", log, tag, std::to_string(kLines), folder.File("done-" + tag)});
   for (const std::string& tag : tags) ASSERT_TRUE(AwaitFile(folder.File("done-" + tag)));
@@ -127,6 +127,18 @@ TEST(StandardOutput, CarriesBytesUntranslated) {
   const testsupport::ProgramResult result = testsupport::RunProgram(Probe(), {"binary"}, {}, "");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output, "handle\r\nstream\r\n");
+}
+
+TEST(Termination, DeletesTheRegisteredFilesAndEndsTheProcess) {
+  testsupport::TempFolder folder;
+  const std::string upload = folder.File("1upload.tmp"), kept = folder.File("2kept.tmp");
+  testsupport::WriteWholeFile(upload, "x");
+  testsupport::WriteWholeFile(kept, "x");
+  const testsupport::ProgramResult result =
+      testsupport::RunProgram(Probe(), {"terminate", upload, kept}, {}, "");
+  EXPECT_NE(result.exitCode, 0) << "the process went on after the termination";
+  EXPECT_FALSE(FileExists(upload));
+  EXPECT_TRUE(FileExists(kept));
 }
 
 TEST(WindowTitle, SeenFromAnotherProcessAndGoneWhenItEnds) {

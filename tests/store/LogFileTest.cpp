@@ -1,11 +1,10 @@
 // The request log and the two string helpers that form its folder.
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <map>
 #include <thread>
 
 #include "StoreFixture.h"
+#include "tests/support/ThisProcess.h"
 
 namespace pithorama::testing {
 namespace {
@@ -68,30 +67,13 @@ TEST_F(StoreTest, UnopenableLogAnswersFalseWithoutRaising) {
 }
 
 // A file size limit stops a write part way, as a full disk does.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending us
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t previousHandler_;
-};
-
 TEST_F(StoreTest, FullDiskLeavesNoPieceOfALine) {
+  if (!testsupport::TFileSizeLimit::Available())
+    GTEST_SKIP() << "no file size limit on this system to stand in for a full disk";
   const std::string logPath = folder_.File("quote.log");
   ASSERT_TRUE(AppendLogLine("first"));
   {
-    FileSizeLimit limit(ReadBytes(logPath).size() + 5);
+    testsupport::TFileSizeLimit limit(ReadBytes(logPath).size() + 5);
     EXPECT_FALSE(AppendLogLine("127.0.0.1 | http://referer/ |  | "));
   }
   EXPECT_EQ(ReadBytes(logPath), "first\r\n");

@@ -1,104 +1,52 @@
 #include "tests/support/Process.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include "tests/support/ChildProcess.h"
 
 namespace testsupport {
 
+// The input goes in on a thread of its own while the output is read, so that
+// a program that answers before it has read all of its input cannot stall.
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment,
                          const std::string& input, const std::string& workingDir,
                          int timeoutSeconds) {
-  int toChild[2], fromChild[2];
-  if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-  if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-
-  std::vector<std::string> argStrings{program};
-  argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envStrings;
-  for (auto& [k, v] : environment) envStrings.push_back(k + "=" + v);
-  // Sanitizer settings travel on, so that a sanitized child reports like the test.
-  for (const char* keep : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TZ"})
-    if (const char* value = std::getenv(keep); value && !environment.count(keep))
-      envStrings.push_back(std::string(keep) + "=" + value);
-  std::vector<char*> envp;
-  for (auto& e : envStrings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  pid_t pid;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(toChild[0]);
-  close(fromChild[1]);
-  if (rc != 0) {
-    close(toChild[1]);
-    close(fromChild[0]);
-    throw std::runtime_error("cannot start " + program);
-  }
-
+  TChildProcess child(program, arguments, &environment, workingDir);
+  std::thread writer([&child, &input] {
+    if (!input.empty()) child.WriteInput(input);
+    child.CloseInput();
+  });
   ProgramResult result;
-  size_t written = 0;
-  int inFd = toChild[1];
-  if (input.empty()) {
-    close(inFd);
-    inFd = -1;
-  }
-  fcntl(fromChild[0], F_SETFL, O_NONBLOCK);
-  if (inFd >= 0) fcntl(inFd, F_SETFL, O_NONBLOCK);
-  signal(SIGPIPE, SIG_IGN);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  bool outOpen = true;
-  while (outOpen) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (child.ReadOutput(result.output, 100) != TChildProcess::End) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
+      child.Kill();
       break;
     }
-    pollfd fds[2] = {{fromChild[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-    poll(fds, inFd >= 0 ? 2 : 1, 100);
-    char buffer[65536];
-    ssize_t n;
-    while ((n = read(fromChild[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, n);
-    if (n == 0) outOpen = false;
-    if (inFd >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t w = write(inFd, input.data() + written, input.size() - written);
-      if (w > 0) written += w;
-      if (w < 0 || written == input.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
   }
-  if (inFd >= 0) close(inFd);
-  close(fromChild[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  writer.join();
+  result.exitCode = child.Wait(60000);
   return result;
 }
 
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "pithorama-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  static std::atomic<int> counter{0};
+  std::random_device entropy;
+  for (int attempt = 0; path_.empty(); ++attempt) {
+    auto candidate =
+        std::filesystem::temp_directory_path() /
+        ("pithorama-test-" + std::to_string(entropy()) + "-" + std::to_string(counter++));
+    if (std::filesystem::create_directory(candidate)) path_ = candidate.string();
+    if (attempt > 100) throw std::runtime_error("cannot make a temporary folder");
+  }
 }
 
 TempFolder::~TempFolder() {
@@ -116,14 +64,6 @@ std::string ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);
   out << data;
-}
-
-std::string BinaryDir() {
-#ifdef PITHORAMA_BINARY_DIR
-  return PITHORAMA_BINARY_DIR;
-#else
-  return "build/bin";
-#endif
 }
 
 }  // namespace testsupport

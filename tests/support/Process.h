@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ThisProcess.h"
+
 namespace testsupport {
 
 struct ProgramResult {
@@ -35,8 +37,5 @@ class TempFolder {
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);
-
-// The folder that holds the built programs (build/bin).
-std::string BinaryDir();
 
 }  // namespace testsupport

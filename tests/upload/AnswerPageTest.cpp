@@ -1,7 +1,6 @@
 // The upload example's answer: every field name once with all of its values,
 // and one row per uploaded file.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include "engine/FormFields.h"
 #include "engine/HttpText.h"
 #include "examples/upload/UploadPage.h"
+#include "tests/support/Process.h"
 
 namespace {
 
@@ -67,9 +67,8 @@ TEST(AnswerPage, EachNameOnce) {
 // Uploads under one name interleave three entries each; the page lists the
 // name's fields once and every file once.
 TEST(AnswerPage, ManyUploadsUnderOneName) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("answer_page_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(folder);
+  const testsupport::TempFolder temp;
+  const std::filesystem::path folder = temp.Path();
   std::string posted;
   std::vector<std::string> expectedFiles;
   for (int i = 0; i < 300; ++i) {
@@ -80,7 +79,6 @@ TEST(AnswerPage, ManyUploadsUnderOneName) {
     expectedFiles.push_back("f:n" + std::to_string(i) + ".txt:" + std::to_string(i));
   }
   const Rows rows = ParseRows(AnswerFor(posted));
-  std::filesystem::remove_all(folder);
   ASSERT_EQ(rows.fields.size(), 3u);
   EXPECT_EQ(rows.fields[0].first, "f_CONTENT_TYPE");
   EXPECT_EQ(rows.fields[1].first, "f");

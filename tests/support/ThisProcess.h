@@ -1,0 +1,50 @@
+// The test program's own process: its environment, its processor time, its
+// number and where it lies. One source file per system implements these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace testsupport {
+
+// Sets or removes a variable of the process environment, for the code under
+// test and for the programs the test starts.
+void SetEnvironment(const std::string& name, const std::string& value);
+void UnsetEnvironment(const std::string& name);
+
+// Processor seconds (user and system) the calling thread has used so far.
+double ThreadCpuSeconds();
+
+// The process's number, for names that other test runs do not take.
+long ProcessNumber();
+
+// Limits the size of the files this process writes while the object lives,
+// so that a write stops part way as on a full disk (and fails instead of
+// ending the process). Windows has no such limit: Available() is false there
+// and the object does nothing.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uint64_t bytes);
+  ~TFileSizeLimit();
+  TFileSizeLimit(const TFileSizeLimit&) = delete;
+  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+  static bool Available();
+
+ private:
+  uint64_t saved_ = 0;
+  void (*previousHandler_)(int) = nullptr;
+};
+
+// Whether the test can start the host's own tools by their paths
+// (/usr/bin/curl, /usr/bin/python3, /bin/bash): true on Linux; false in the
+// Windows build, whose tests run under Wine, where a Linux program started
+// from a Windows one hands back neither its output nor its exit code.
+bool HostToolsAvailable();
+
+// The folder that holds the built programs (build/bin).
+std::string BinaryDir();
+// The folder that holds the built libraries that programs load (build/lib;
+// on Windows the DLLs lie beside the programs in build/bin).
+std::string LibraryDir();
+
+}  // namespace testsupport
