@@ -4,11 +4,11 @@
 # Windows program started through Wine (scripts/wine-run), once with the Wine
 # session running (persistent wineserver and desktop) and once without it.
 # Prints hyperfine's table and the ratios against the Linux program.
-#   BUILD_DIR (build-bench)   WINDOWS_BUILD_DIR (build-windows)
+#   BUILD_DIR (build-bench)   WINDOWS_BUILD_DIR (build-bench-windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-bench}
-windows=${WINDOWS_BUILD_DIR:-build-windows}
+windows=${WINDOWS_BUILD_DIR:-build-bench-windows}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j2 --target echo >/dev/null
 cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \

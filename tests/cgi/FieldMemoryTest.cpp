@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::string kProbe = testsupport::BinaryDir() + "/field_memory_probe";
+const std::string kProbe = testsupport::ProgramFile("field_memory_probe");
 constexpr size_t kSize = 8 << 20;
 
 TEST(FieldMemory, LargeTextFieldNearTwiceItsSize) {

@@ -73,8 +73,9 @@ class ProbeLibrary(unittest.TestCase):
     def setUp(self):
         self.events = tempfile.NamedTemporaryFile(delete=False)
         self.events.close()
+        events = programs.host_path(self.events.name)
         self.host = IsapiHost("isapi_probe", threads=8,
-                              env={"ISAPI_PROBE_EVENTS": self.events.name}).__enter__()
+                              env={"ISAPI_PROBE_EVENTS": events}).__enter__()
 
     def tearDown(self):
         self.host.__exit__(None, None, None)

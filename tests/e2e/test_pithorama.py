@@ -95,7 +95,7 @@ class PithoramaSite:
     def test_started_by_hand_serves_later_hits(self):
         # pithorama keeps NormalMode: started by hand it becomes the resident
         # server, and later hits hand their requests to it.
-        queue = os.path.join(self.cgi, "Temp", "pithorama_S")
+        queue = os.path.join(self.cgi, "Temp", programs.program_file("pithorama") + "_S")
         server = subprocess.Popen([os.path.join(self.cgi, "pithorama")],
                                   env={"PATH": "/usr/bin:/bin"}, cwd=self.cgi,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -104,6 +104,7 @@ class PithoramaSite:
             deadline = time.monotonic() + 20
             while not os.path.exists(queue) and time.monotonic() < deadline:
                 time.sleep(0.02)
+            self.assertTrue(os.path.exists(queue), "the server made no queue file")
             with SmtpSink(SMTP_PORT) as smtp:
                 for _ in range(2):
                     status, headers, body = self.hit()

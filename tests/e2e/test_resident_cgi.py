@@ -83,7 +83,7 @@ class ResidentServerTest(unittest.TestCase):
             os.unlink(os.path.join(self.temp, name))
 
     def queue_file(self, program):
-        return os.path.join(self.temp, program + "_S")
+        return os.path.join(self.temp, programs.program_file(program) + "_S")
 
     def hit(self, program, query=""):
         status, headers, body = curl(self.web.url("/cgi-bin/%s?%s" % (program, query)))
@@ -96,7 +96,8 @@ class ResidentServerTest(unittest.TestCase):
         return [data[i:i + ENTRY_SIZE] for i in range(0, len(data) - ENTRY_SIZE + 1, ENTRY_SIZE)]
 
     def work_files(self, program):
-        return sorted(n for n in os.listdir(self.temp) if n.startswith(program + "_"))
+        prefix = programs.program_file(program) + "_"
+        return sorted(n for n in os.listdir(self.temp) if n.startswith(prefix))
 
     def run_client(self, program, query):
         """A CGI start of `program` made by hand, the way a web server makes it."""
@@ -140,7 +141,8 @@ class ResidentServerTest(unittest.TestCase):
                         self.assertIn("<tr><th>n</th><td>%d</td></tr>" % n, page)
                         self.assertIn(DEBUG_ROW, page)
                 self.assertEqual(self.servers(program), [server])
-                wait_until(lambda: self.work_files(program) == [program + "_S"],
+                wait_until(lambda: self.work_files(program) == [
+                               os.path.basename(self.queue_file(program))],
                            what=lambda: "an empty work folder, not %s" % self.work_files(program))
                 self.assertEqual(self.entries(program), [])
 

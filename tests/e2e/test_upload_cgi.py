@@ -211,6 +211,10 @@ class UploadLighttpd(UploadThroughServer, unittest.TestCase):
                                         ("file2", second, "notes & more.txt")])
 
 
+class UploadNginx(UploadThroughServer, unittest.TestCase):
+    server_name = "nginx"
+
+
 class UploadApache(UploadThroughServer, unittest.TestCase):
     server_name = "apache"
 

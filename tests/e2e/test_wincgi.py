@@ -185,7 +185,7 @@ class ResidentWindowsCgi(unittest.TestCase):
     def install(self, name):
         self.program = os.path.join(self.folder, programs.program_file(name))
         shutil.copy2(programs.program(name), self.program)
-        self.queue = os.path.join(self.folder, "Temp", name + "_S")
+        self.queue = os.path.join(self.folder, "Temp", programs.program_file(name) + "_S")
         return self.program
 
     def env(self, **extra):

@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
+#include "platform/WindowTitle.h"
 #include "tests/support/Process.h"
 
 namespace pithorama {
@@ -138,6 +139,23 @@ TEST(Termination, DeletesTheRegisteredFilesAndEndsTheProcess) {
   EXPECT_NE(result.exitCode, 0) << "the process went on after the termination";
   EXPECT_FALSE(FileExists(upload));
   EXPECT_TRUE(FileExists(kept));
+}
+
+TEST(WindowTitle, SeenFromAnotherProcessAndGoneWhenItEnds) {
+  testsupport::TempFolder folder;
+  const std::string title = "pithorama_test_probe_" + std::to_string(CurrentProcessId());
+  const std::string held = folder.File("held"), release = folder.File("release");
+  StartProbe({"title", title, held, release});
+  ASSERT_TRUE(AwaitFile(held));
+  EXPECT_TRUE(WindowTitleExists(title));
+
+  testsupport::WriteWholeFile(release, "");
+  bool gone = false;
+  for (int waited = 0; waited < 20000 && !gone; waited += 10) {
+    gone = !WindowTitleExists(title);
+    if (!gone) SleepMs(10);
+  }
+  EXPECT_TRUE(gone) << "the title outlived its process";
 }
 
 TEST(LibraryModule, ModuleFileNameInsideALibraryIsTheLibrarysOwn) {

@@ -30,7 +30,9 @@ class TTempFolder {
   TTempFolder& operator=(const TTempFolder&) = delete;
 
   // The folder with its trailing delimiter, ready to be followed by a name.
-  std::string Dir() const { return path_.string() + "/"; }
+  std::string Dir() const {
+    return path_.string() + static_cast<char>(std::filesystem::path::preferred_separator);
+  }
   std::string File(const std::string& name) const { return Dir() + name; }
 
  private:

@@ -40,7 +40,7 @@ class TChildProcess {
   TRead ReadOutput(std::string& into, int timeoutMs);
 
   // The exit code once the program ended within timeoutMs; -1 when it did
-  // not end in time or did not end normally (killed, crashed).
+  // not end in time or did not end normally (killed, crashed, aborted).
   int Wait(int timeoutMs);
   void Kill();
 

@@ -158,8 +158,9 @@ int TChildProcess::Wait(int timeoutMs) {
     return -1;
   DWORD code = 0;
   GetExitCodeProcess(state_->Process, &code);
-  // Killed, or ended by an exception (codes 0xC0000000 and up): no normal end.
-  if (state_->Killed || code >= 0xC0000000u) return -1;
+  // Killed, ended by an exception (codes 0xC0000000 and up) or by abort()
+  // (the C runtime's code 3): no normal end.
+  if (state_->Killed || code >= 0xC0000000u || code == 3) return -1;
   return static_cast<int>(code);
 }
 

@@ -49,6 +49,10 @@ TempFolder::TempFolder() {
   }
 }
 
+std::string TempFolder::File(const std::string& name) const {
+  return path_ + static_cast<char>(std::filesystem::path::preferred_separator) + name;
+}
+
 TempFolder::~TempFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);

@@ -29,7 +29,8 @@ class TempFolder {
   TempFolder();
   ~TempFolder();
   const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // A name in the folder, joined with the system's own delimiter.
+  std::string File(const std::string& name) const;
 
  private:
   std::string path_;

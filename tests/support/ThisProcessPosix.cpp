@@ -45,6 +45,8 @@ TFileSizeLimit::~TFileSizeLimit() {
 bool TFileSizeLimit::Available() { return true; }
 
 bool HostToolsAvailable() { return true; }
+bool FileModesAvailable() { return true; }
+bool TimeZoneFollowsTZ() { return true; }
 
 std::string BinaryDir() {
 #ifdef PITHORAMA_BINARY_DIR
@@ -53,6 +55,8 @@ std::string BinaryDir() {
   return "build/bin";
 #endif
 }
+
+std::string ProgramFile(const std::string& name) { return BinaryDir() + "/" + name; }
 
 std::string LibraryDir() {
 #ifdef PITHORAMA_LIBRARY_DIR

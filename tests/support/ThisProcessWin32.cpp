@@ -39,6 +39,8 @@ TFileSizeLimit::~TFileSizeLimit() = default;
 bool TFileSizeLimit::Available() { return false; }
 
 bool HostToolsAvailable() { return false; }
+bool FileModesAvailable() { return false; }
+bool TimeZoneFollowsTZ() { return false; }
 
 // The test programs lie beside the programs they start (build/bin).
 std::string BinaryDir() {
@@ -48,6 +50,8 @@ std::string BinaryDir() {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
+
+std::string ProgramFile(const std::string& name) { return BinaryDir() + "\\" + name + ".exe"; }
 
 std::string LibraryDir() { return BinaryDir(); }
 
