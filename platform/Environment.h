@@ -11,7 +11,9 @@ namespace pithorama {
 // The value of an environment variable, read whole; nullopt when absent.
 std::optional<std::string> GetEnvironment(std::string_view name);
 
-// Every "name=value" string of the process environment, in block order.
+// Every "name=value" string of the process environment, in block order. On
+// Windows the block's entries without a name ("=C:=C:\work", the current
+// folder of each drive) are no variables and are left out.
 std::vector<std::string> EnvironmentBlock();
 
 // The command line. Programs hand main's arguments over once at start; a

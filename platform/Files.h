@@ -1,7 +1,9 @@
 // Files with sharing modes. A file opened with a mode that denies others
 // anything holds an exclusive lock for as long as it is open and fails at once
 // (no waiting) when another holder has one; DenyNone takes no lock. Every
-// process of the system cooperates through these locks.
+// process of the system cooperates through these locks. On Windows the modes
+// are the system's own share flags, which also refuse a DenyNone open that
+// asks for what a holder denies; DenyNone shares deletion and renaming too.
 #pragma once
 
 #include <cstdint>
@@ -98,7 +100,9 @@ std::optional<double> FileAgeSeconds(const std::string& path);
 // The full names of the files in `folder` whose names begin with `namePrefix`.
 std::vector<std::string> ListFiles(const std::string& folder, std::string_view namePrefix);
 bool DeleteFile(const std::string& path);
-// Replaces `to` atomically where the file system allows it.
+// Replaces `to` atomically where the file system allows it. Windows refuses
+// to replace a file that somebody holds open: there it tries again for about
+// two seconds, since the system's readers hold a file for a moment only.
 bool RenameFile(const std::string& from, const std::string& to);
 bool SetFileDate(const std::string& path, TDateTime localTime);
 

@@ -14,8 +14,9 @@ unsigned CurrentProcessId();
 // session of its own, with standard input, output and error on the null
 // device and no other descriptor of the caller, so that whoever waits for the
 // caller's output or end never waits for the copy. The copy is not the
-// caller's child once started: nobody has to wait for its end. False when it
-// could not be started.
+// caller's child once started: nobody has to wait for its end. On Windows
+// the copy has no console, no standard handles and no handle of the caller,
+// in a process group of its own. False when it could not be started.
 bool StartDetachedProcess(const std::string& program, const std::vector<std::string>& arguments,
                           const std::vector<std::string>& environment);
 

@@ -1,6 +1,8 @@
 // What the process does when it is told to end (SIGTERM, SIGINT and SIGHUP on
 // POSIX: a web server whose client hung up, a shell's Ctrl-C, a closed
-// terminal) and when it writes to a reader that has gone (SIGPIPE).
+// terminal; on Windows the console's control events and a SIGTERM raised in
+// the process) and when it writes to a reader that has gone (SIGPIPE; Windows
+// has no such signal).
 //
 // A process that serves one request:
 //

@@ -11,6 +11,10 @@ on a machine where no web server offers that interface.
         reads one HTTP request as a client sends it (request line, header
         lines, blank line, body) and prints the output file of PROGRAM.
 
+    --wine PREFIX runs a Windows PROGRAM (an .exe) through Wine in that
+    prefix (scripts/wine-run), with the paths in its profile spelled the
+    Windows way (Z:\tmp\...).
+
 For each request the server does what the Windows CGI 1.3a interface asks of
 one: it writes the raw body into a content file and decodes a posted form
 into the profile's form sections (short values in [Form Literal], long ones
@@ -42,6 +46,8 @@ import tempfile
 import time
 import urllib.parse
 
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../scripts/wine-run")
+
 SERVER_SOFTWARE = "WinCGI-Stand-in/1.0"
 LITERAL_LIMIT = 254      # longer values go to [Form External]
 HUGE_LIMIT = 65535       # longer values go to [Form Huge]
@@ -52,6 +58,28 @@ PROGRAM_SECONDS = 120    # a program that runs longer is stopped
 CGI_HEADERS = {"user-agent": "User Agent", "referer": "Referer", "from": "From",
                "content-type": "Content Type", "content-length": "Content Length"}
 NOT_EXTRA = set(CGI_HEADERS) | {"accept", "authorization"}
+
+
+class Runner:
+    """How the program is started and how it spells the request's paths."""
+
+    def __init__(self, wine_prefix=None):
+        self.wine_prefix = wine_prefix
+
+    def command(self, program, profile):
+        program = os.path.abspath(program)
+        if self.wine_prefix:
+            return [WINE_RUN, self.wine_prefix, program, self.path(profile)]
+        return [program, profile]
+
+    def path(self, path):
+        """A path as the program reads it: Wine shows the root folder as Z:."""
+        if self.wine_prefix and path:
+            return "Z:" + path.replace("/", "\\")
+        return path
+
+
+NATIVE = Runner()
 
 
 class Request:
@@ -120,7 +148,7 @@ def parameter(text, name):
     return match.group(1) if match else None
 
 
-def form_sections(request, folder):
+def form_sections(request, folder, runner=NATIVE):
     """The form sections: {section: [(key, value text)]}, writing the files they name."""
     content_type = request.header("content-type").lower()
     literal, external, huge, files = [], [], [], []
@@ -151,7 +179,7 @@ def form_sections(request, folder):
         path = os.path.join(folder, "req.%03d" % (len(external) + len(files) + 1))
         with open(path, "wb") as f:
             f.write(data)
-        return path
+        return runner.path(path)
 
     for name, value, offset, length in values:
         if len(value) > HUGE_LIMIT:
@@ -216,7 +244,7 @@ def profile_text(sections):
     return text.encode("latin-1")
 
 
-def run(program, request, keep=False):
+def run(program, request, keep=False, runner=NATIVE):
     """Serves one request through the program; answers (output file bytes, exit code)."""
     folder = tempfile.mkdtemp(prefix="wincgi-")
     files = {ext: os.path.join(folder, "req." + ext) for ext in ("ini", "inp", "out")}
@@ -226,18 +254,20 @@ def run(program, request, keep=False):
         with open(content_file, "wb") as f:
             f.write(request.body)
     gmt_offset = time.localtime().tm_gmtoff
+    content_file = runner.path(content_file)
     sections = {"CGI": cgi_section(request, program, content_file),
                 "Accept": accept_section(request),
                 "System": [("GMT Offset", str(gmt_offset)), ("Debug Mode", "No"),
-                           ("Output File", files["out"]), ("Content File", content_file)],
+                           ("Output File", runner.path(files["out"])),
+                           ("Content File", content_file)],
                 "Extra Headers": [(name, value) for name, value in request.headers
                                   if name.lower() not in NOT_EXTRA]}
-    sections.update(form_sections(request, folder))
+    sections.update(form_sections(request, folder, runner))
     with open(files["ini"], "wb") as f:
         f.write(profile_text(sections))
     open(files["out"], "wb").close()
     try:
-        code = subprocess.run([os.path.abspath(program), files["ini"]], stdin=subprocess.DEVNULL,
+        code = subprocess.run(runner.command(program, files["ini"]), stdin=subprocess.DEVNULL,
                               stdout=sys.stderr, timeout=PROGRAM_SECONDS).returncode
     except subprocess.TimeoutExpired:
         code = -1
@@ -280,7 +310,7 @@ class Handler(socketserver.StreamRequestHandler):
         if request.header("expect").lower() == "100-continue":
             self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
         request.body = self.rfile.read(int(request.header("content-length") or 0))
-        output, _ = run(self.server.program, request, self.server.keep)
+        output, _ = run(self.server.program, request, self.server.keep, self.server.runner)
         self.wfile.write(http_answer(output))
 
 
@@ -290,15 +320,17 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--once", action="store_true", help="one request from standard input")
     parser.add_argument("--keep", action="store_true", help="keep the request's files")
+    parser.add_argument("--wine", metavar="PREFIX", help="run a Windows program through Wine")
     args = parser.parse_args()
+    runner = Runner(args.wine)
     if args.once:
-        output, code = run(args.program, parse_request(sys.stdin.buffer.read()), args.keep)
+        output, code = run(args.program, parse_request(sys.stdin.buffer.read()), args.keep, runner)
         sys.stdout.buffer.write(output)
         return code
     socketserver.ThreadingTCPServer.allow_reuse_address = True
     socketserver.ThreadingTCPServer.daemon_threads = True
     with socketserver.ThreadingTCPServer(("127.0.0.1", args.port), Handler) as server:
-        server.program, server.keep = args.program, args.keep
+        server.program, server.keep, server.runner = args.program, args.keep, runner
         print("READY %d" % server.server_address[1], flush=True)
         try:
             server.serve_forever()

@@ -7,6 +7,7 @@
 // (a touch) is no change of the content.
 #include "platform/FileWatch.h"
 
+#define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
 #undef DeleteFile
 #undef PostMessage

@@ -13,8 +13,8 @@
 //   marker to its own thread first and stops when the marker comes out; what
 //   was posted after it waits for the next pump. Timers come last: Win32 makes
 //   WM_TIMER only when no posted message is left, once however late.
+#define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
-#include <winsock2.h>
 #undef DeleteFile
 #undef PostMessage
 
@@ -278,6 +278,8 @@ void WaitForMessage(int timeoutMs) {
 namespace win32 {
 
 void* NativeWindow(TWindow window) { return HandleOf(window); }
+
+unsigned long PumpNumber() { return static_cast<unsigned long>(tPumpCount); }
 
 bool WatchEvent(void* event, TWindow window, std::function<void()> onSignaled) {
   std::lock_guard<std::mutex> hold(gLock);

@@ -12,10 +12,11 @@
 // - A read notification may come when nothing is left to read, and a close
 //   notification while data is still unread. Both are checked with a peek on
 //   the owning thread before the window's procedure sees them, as the POSIX
-//   back end does: FdRead only with data (or an error) waiting, FdClose only
-//   after the data has been read.
+//   back end does: FdRead only with data (or an error) waiting and once until
+//   the next receive, FdClose only after the data has been read.
 #include "platform/Sockets.h"
 
+#define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -62,8 +63,10 @@ struct Watch {
   unsigned message = 0;  // what the window's procedure gets
   unsigned native = 0;   // what Winsock posts for this socket
   unsigned events = 0;
-  bool closeHeld = false;  // FD_CLOSE came while data was unread
-  bool closeDone = false;  // FdClose (or a failed connect) went out: nothing more
+  unsigned long connectPump = 0;  // the pump that delivered FdConnect
+  bool readPending = false;       // FdRead went out and no receive followed yet
+  bool closeHeld = false;         // FD_CLOSE came while data was unread
+  bool closeDone = false;         // FdClose (or a failed connect) went out: nothing more
 };
 
 std::mutex gLock;
@@ -107,10 +110,12 @@ LPARAM Reply(unsigned event, int error) { return WSAMAKESELECTREPLY(event, error
 // FD_READ: data waiting gives FdRead; the end of the stream, or a reset, gives
 // FdClose when that is watched. Nothing to read gives nothing.
 bool TranslateRead(SOCKET socket, Watch& watch, intptr_t& lParam) {
+  if (watch.readPending) return false;  // Wine repeats FD_READ at the end of the stream
   int error = 0;
   int state = Peek(socket, error);
   if (state < 0 && error == WSAEWOULDBLOCK) return false;
   if (state > 0 || !(watch.events & FdClose)) {
+    watch.readPending = true;
     lParam = Reply(FdRead, state < 0 ? error : 0);
     return true;
   }
@@ -132,11 +137,14 @@ bool TranslateClose(SOCKET socket, Watch& watch, int error, intptr_t& lParam) {
   return true;
 }
 
-// After a receive: a held close goes out once the data is gone.
-void ReleaseHeldClose(SOCKET socket) {
+// After a receive: the next data may give FdRead again, and a held close
+// goes out once the data is gone.
+void SocketWasRead(SOCKET socket) {
   std::lock_guard<std::mutex> hold(gLock);
   auto it = gWatches.find(socket);
-  if (it == gWatches.end() || !it->second.closeHeld) return;
+  if (it == gWatches.end()) return;
+  it->second.readPending = false;
+  if (!it->second.closeHeld) return;
   int error = 0;
   int state = Peek(socket, error);
   if (state > 0 || (state < 0 && error == WSAEWOULDBLOCK)) return;  // FD_READ comes again
@@ -159,9 +167,17 @@ bool TranslateSocketNotification(TWindow window, unsigned& message, uintptr_t wP
   const unsigned event = WSAGETSELECTEVENT(lParam);
   const int error = WSAGETSELECTERROR(lParam);
   if (watch.window != window || watch.closeDone || !(watch.events & event)) return false;
+  // The connect notification comes alone, as on POSIX: what follows for the
+  // socket waits for the next pump, so that the procedure has seen the
+  // connection made (and its caller has seen the state) before it ends.
+  if (event != FD_CONNECT && watch.connectPump == win32::PumpNumber()) {
+    PostMessageA(watch.handle, watch.native, socket, lParam);
+    return false;
+  }
   message = watch.message;
   switch (event) {
     case FD_CONNECT:
+      watch.connectPump = win32::PumpNumber();
       if (error != 0) watch.closeDone = true;  // a failed connect leaves a dead socket
       return true;
     case FD_READ:
@@ -319,7 +335,7 @@ int SocketSend(TSocketHandle socket, const char* data, int length, int flags) {
 int SocketReceive(TSocketHandle socket, char* buffer, int length, int flags) {
   int got = recv(Native(socket), buffer, length, flags);
   int error = got == SOCKET_ERROR ? WSAGetLastError() : 0;
-  ReleaseHeldClose(Native(socket));
+  SocketWasRead(Native(socket));
   return got == SOCKET_ERROR ? Fail(error) : got;
 }
 

@@ -6,6 +6,7 @@
 // them nevertheless), and the search must behave the same everywhere.
 #include "platform/WindowTitle.h"
 
+#define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
 #undef DeleteFile
 #undef PostMessage

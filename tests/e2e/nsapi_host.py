@@ -9,11 +9,18 @@ import shutil
 import subprocess
 import tempfile
 
+import programs
 from servers import stop_group
 
-BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
-LIB = os.path.join(BIN, "..", "lib")
-SERVER_LIBRARY = "libnsapi-server.so"
+# The stand-in server's function library: found beside the gateway library
+# on Linux; on Windows, where a real server's lies in the system folder, the
+# gateway is told its place through NSAPI_SERVER_LIBRARY.
+SERVER_LIBRARY = programs.library("ns-httpd20" if programs.WINDOWS else "libnsapi-server")
+
+
+def missing_server_library():
+    """A server library path where no file is, as the gateway spells it."""
+    return programs.host_path("/nonexistent/" + os.path.basename(SERVER_LIBRARY))
 
 
 class NsapiHost:
@@ -21,17 +28,20 @@ class NsapiHost:
         self.folder = tempfile.mkdtemp(prefix="pithorama-nsapi-")
         os.mkdir(os.path.join(self.folder, "Log"))
         self.library = os.path.join(self.folder, os.path.basename(library))
-        self.program = os.path.join(self.folder, "nsapi-host")
-        for path in (library, os.path.join(LIB, SERVER_LIBRARY), os.path.join(BIN, "nsapi-host"),
-                     *extra_files):
+        self.program = os.path.join(self.folder, programs.program_file("nsapi-host"))
+        for path in (library, SERVER_LIBRARY, programs.program("nsapi-host"), *extra_files):
             shutil.copy2(path, self.folder)
         self.threads = threads
-        self.environment = dict(os.environ, **(environment or {}))
+        self.environment = dict(os.environ)
+        if programs.WINDOWS:
+            self.environment["NSAPI_SERVER_LIBRARY"] = programs.host_path(
+                os.path.join(self.folder, os.path.basename(SERVER_LIBRARY)))
+        self.environment.update(environment or {})
 
     def __enter__(self):
         self.process = subprocess.Popen(
-            [self.program, "--port", "0", "--threads", str(self.threads),
-             self.library],
+            programs.command(self.program, "--port", "0", "--threads", str(self.threads),
+                             programs.host_path(self.library)),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
             env=self.environment)
         line = self.process.stdout.readline()
@@ -42,7 +52,7 @@ class NsapiHost:
         return self
 
     def __exit__(self, *exc):
-        stop_group(self.process)
+        stop_group(self.process, programs.STOP_SIGNAL)
         self.returncode = self.process.returncode
         self.stderr = self.process.stderr.read()
         self.process.stdout.close()

@@ -10,6 +10,9 @@ import socket
 import subprocess
 import tempfile
 import time
+import unittest
+
+import programs
 
 
 def free_port():
@@ -39,9 +42,9 @@ def read_log(path):
         return f.read()
 
 
-def stop_group(process):
+def stop_group(process, sig=signal.SIGTERM):
     """Ends a process started in a session of its own, with all it started."""
-    os.killpg(process.pid, signal.SIGTERM)
+    os.killpg(process.pid, sig)
     try:
         process.wait(timeout=10)
     except subprocess.TimeoutExpired:
@@ -71,9 +74,20 @@ class WebServer:
         self.processes = []
 
     def install(self, program, name=None, extra_files=()):
-        """Copies a program (and files it reads beside it) into cgi-bin."""
-        target = os.path.join(self.cgi_bin, name or os.path.basename(program))
-        shutil.copy2(program, target)
+        """Copies a program (and files it reads beside it) into cgi-bin, and
+        answers the file the server starts for /cgi-bin/<name>. A Windows
+        program gets its .exe name and a script of that name that runs it
+        through Wine."""
+        name = name or os.path.basename(program)
+        target = os.path.join(self.cgi_bin, name)
+        if programs.WINDOWS:
+            name = name[:-4] if name.endswith(".exe") else name
+            target = os.path.join(self.cgi_bin, name)
+            shutil.copy2(program, target + ".exe")
+            with open(target, "w") as f:
+                f.write(programs.launcher(target + ".exe", name))
+        else:
+            shutil.copy2(program, target)
         os.chmod(target, 0o755)
         for path in extra_files:
             shutil.copy2(path, self.cgi_bin)
@@ -208,6 +222,19 @@ http {{
 
 
 WEB_SERVERS = {"lighttpd": Lighttpd, "apache": Apache, "nginx": Nginx}
+if programs.WINDOWS:
+    # Apache runs CGI programs as its own user (www-data), and Wine refuses a
+    # prefix that another user owns: the Windows programs are served by
+    # lighttpd and by nginx with fcgiwrap, which run them as the test's user.
+    del WEB_SERVERS["apache"]
+
+
+def web_server(name):
+    """A new server of the kind `name`; skips the test where that server
+    cannot run the programs under test."""
+    if name not in WEB_SERVERS:
+        raise unittest.SkipTest("%s cannot run the Windows programs through Wine" % name)
+    return WEB_SERVERS[name]()
 
 
 def curl(url, *args):
@@ -260,6 +287,8 @@ class SmtpSink:
 
 WINCGI_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                              "../../tools/wincgi_server.py")
+# A Windows program runs through Wine and reads Windows paths in its profile.
+WINCGI_OPTIONS = ["--wine", programs.WINE_PREFIX] if programs.WINDOWS else []
 
 
 def wincgi_environment(extra=None):
@@ -272,7 +301,7 @@ def wincgi_environment(extra=None):
 def wincgi_once(program, request, env=None):
     """Serves one raw HTTP request through the stand-in Windows CGI server and
     answers the program's output file as it was written."""
-    result = subprocess.run(["/usr/bin/python3", WINCGI_SERVER, "--once", program],
+    result = subprocess.run(["/usr/bin/python3", WINCGI_SERVER, *WINCGI_OPTIONS, "--once", program],
                             input=request, capture_output=True, timeout=120,
                             env=env or wincgi_environment())
     return result.stdout
@@ -289,7 +318,8 @@ class WinCgiStandIn:
     def __enter__(self):
         self.log = tempfile.TemporaryFile()
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", WINCGI_SERVER, self.program], stdout=subprocess.PIPE,
+            ["/usr/bin/python3", WINCGI_SERVER, *WINCGI_OPTIONS, self.program],
+            stdout=subprocess.PIPE,
             stderr=self.log, env=self.env, text=True, start_new_session=True)
         line = self.process.stdout.readline()
         if not line.startswith("READY"):
@@ -319,26 +349,26 @@ class IsapiHost:
     """isapi-host serving one ISAPI library on a free loopback port. The host
     program is copied into a folder of its own first, since a library such as
     pithorama keeps its data beside the server's program file; `extra_files`
-    go there too. stop() ends it with SIGTERM (the library is unloaded) and
-    answers its exit code and what it wrote to standard error."""
+    go there too. stop() asks it to end (SIGTERM, Ctrl+C on Windows; the
+    library is unloaded) and answers its exit code and what it wrote to
+    standard error."""
 
     def __init__(self, library, threads=8, extra_files=(), env=None):
-        bin_dir = os.environ.get("PITHORAMA_BIN",
-                                 os.path.join(os.path.dirname(__file__), "../../build/bin"))
         self.folder = tempfile.mkdtemp(prefix="pithorama-isapi-")
-        self.program = os.path.join(self.folder, "isapi-host")
-        shutil.copy2(os.path.join(bin_dir, "isapi-host"), self.program)
+        self.program = os.path.join(self.folder, programs.program_file("isapi-host"))
+        shutil.copy2(programs.program("isapi-host"), self.program)
         for path in extra_files:
             shutil.copy2(path, self.folder)
-        self.library = os.path.join(bin_dir, "..", "lib", library)
-        self.script = "/" + library
+        self.library = programs.library(library)
+        self.script = "/" + programs.library_file(library)
         self.threads = threads
-        self.env = dict(os.environ, CGI_LOG_DIR=self.folder, **(env or {}))
+        self.env = dict(os.environ, CGI_LOG_DIR=programs.host_path(self.folder), **(env or {}))
         self.process = None
 
     def __enter__(self):
         self.process = subprocess.Popen(
-            [self.program, "--port", "0", "--threads", str(self.threads), self.library],
+            programs.command(self.program, "--port", "0", "--threads", str(self.threads),
+                             programs.host_path(self.library)),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env, start_new_session=True)
         line = self.process.stdout.readline().decode().strip()
         if not line.isdigit():
@@ -355,7 +385,7 @@ class IsapiHost:
     def stop(self):
         if self.process is None:
             return None, ""
-        os.killpg(self.process.pid, signal.SIGTERM)
+        os.killpg(self.process.pid, programs.STOP_SIGNAL)
         try:
             _, err = self.process.communicate(timeout=30)
         except subprocess.TimeoutExpired:

@@ -4,10 +4,10 @@ import os
 import unittest
 import urllib.parse
 
-from servers import WEB_SERVERS, curl
+import programs
+from servers import curl, web_server
 
-BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
-ECHO = os.path.join(BIN, "echo")
+ECHO = programs.program("echo")
 
 
 class EchoThroughServer:
@@ -15,7 +15,7 @@ class EchoThroughServer:
 
     @classmethod
     def setUpClass(cls):
-        cls.server = WEB_SERVERS[cls.server_name]()
+        cls.server = web_server(cls.server_name)
         cls.server.install(ECHO)
         log = os.path.join(cls.server.cgi_bin, "Log")
         os.mkdir(log)

@@ -7,6 +7,7 @@ import re
 import tempfile
 import unittest
 
+import programs
 from servers import IsapiHost, SmtpSink, curl
 
 DATA = os.path.join(os.path.dirname(__file__), "../../app/data")
@@ -20,7 +21,7 @@ def text(body):
 class EchoLibrary(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.host = IsapiHost("echo.so").__enter__()
+        cls.host = IsapiHost("echo").__enter__()
 
     @classmethod
     def tearDownClass(cls):
@@ -32,7 +33,7 @@ class EchoLibrary(unittest.TestCase):
         self.assertIn("content-type: text/html", headers.lower())
         page = text(body)
         self.assertIn("<tr><th>REQUEST METHOD</th><td>GET</td></tr>", page)
-        self.assertIn("<tr><th>SCRIPT NAME</th><td>/echo.so</td></tr>", page)
+        self.assertIn("<tr><th>SCRIPT NAME</th><td>%s</td></tr>" % self.host.script, page)
         self.assertIn("<tr><th>PATH INFO</th><td>/more/path</td></tr>", page)
         self.assertIn("<tr><th>REMOTE ADDR</th><td>127.0.0.1</td></tr>", page)
         self.assertIn("<tr><th>a</th><td>1\r\n2</td></tr>", page)
@@ -60,7 +61,8 @@ class EchoLibrary(unittest.TestCase):
         self.assertIn("<tr><th>doc_CONTENT_TYPE</th><td>text/plain</td></tr>", page)
         self.assertIn("<tr><th>q</th><td>1</td></tr>", page)
         temp_file = re.search(r"<tr><th>doc_FILENAME</th><td>([^<]+)</td>", page).group(1)
-        self.assertFalse(os.path.exists(temp_file), "the upload outlived its request")
+        self.assertFalse(os.path.exists(programs.unix_path(temp_file)),
+                         "the upload outlived its request")
 
     def test_outside_the_script_path(self):
         status, _, _ = curl("http://127.0.0.1:%d/other" % self.host.port)
@@ -71,8 +73,9 @@ class ProbeLibrary(unittest.TestCase):
     def setUp(self):
         self.events = tempfile.NamedTemporaryFile(delete=False)
         self.events.close()
-        self.host = IsapiHost("isapi_probe.so", threads=8,
-                              env={"ISAPI_PROBE_EVENTS": self.events.name}).__enter__()
+        events = programs.host_path(self.events.name)
+        self.host = IsapiHost("isapi_probe", threads=8,
+                              env={"ISAPI_PROBE_EVENTS": events}).__enter__()
 
     def tearDown(self):
         self.host.__exit__(None, None, None)
@@ -121,7 +124,7 @@ class PithoramaLibrary(unittest.TestCase):
         hits = 20
         files = [os.path.join(DATA, "thankyou.html"), os.path.join(DATA, "QUOTES.DTA")]
         with SmtpSink(SMTP_PORT) as smtp, \
-                IsapiHost("pithorama_e2e.so", threads=8, extra_files=files) as host:
+                IsapiHost("pithorama_e2e", threads=8, extra_files=files) as host:
             with concurrent.futures.ThreadPoolExecutor(hits) as pool:
                 results = list(pool.map(
                     lambda i: curl(host.url(), "-H", "Referer: http://r/%d" % i), range(hits)))

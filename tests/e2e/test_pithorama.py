@@ -16,11 +16,11 @@ import tempfile
 import time
 import unittest
 
-from servers import (WEB_SERVERS, Lighttpd, Postfix, SmtpSink, curl, open_folder,
-                     wincgi_environment, wincgi_once)
+import programs
+from servers import (Postfix, SmtpSink, curl, open_folder, web_server, wincgi_environment,
+                     wincgi_once)
 
-BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
-PROGRAM = os.path.join(BIN, "pithorama_e2e")
+PROGRAM = programs.program("pithorama_e2e")
 SMTP_PORT = int(os.environ.get("PITHORAMA_E2E_SMTP_PORT", "0"))
 DATA = os.path.join(os.path.dirname(__file__), "../../app/data")
 MAIL_TO = os.environ.get("PITHORAMA_E2E_MAIL_TO", "quotes@example.org")
@@ -48,7 +48,7 @@ class PithoramaSite:
     server_name = None
 
     def setUp(self):
-        self.server = WEB_SERVERS[self.server_name]()
+        self.server = web_server(self.server_name)
         self.server.install(PROGRAM, "pithorama", extra_files=[
             os.path.join(DATA, "thankyou.html"), os.path.join(DATA, "QUOTES.DTA")])
         self.server.__enter__()
@@ -95,7 +95,7 @@ class PithoramaSite:
     def test_started_by_hand_serves_later_hits(self):
         # pithorama keeps NormalMode: started by hand it becomes the resident
         # server, and later hits hand their requests to it.
-        queue = os.path.join(self.cgi, "Temp", "pithorama_S")
+        queue = os.path.join(self.cgi, "Temp", programs.program_file("pithorama") + "_S")
         server = subprocess.Popen([os.path.join(self.cgi, "pithorama")],
                                   env={"PATH": "/usr/bin:/bin"}, cwd=self.cgi,
                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -104,6 +104,7 @@ class PithoramaSite:
             deadline = time.monotonic() + 20
             while not os.path.exists(queue) and time.monotonic() < deadline:
                 time.sleep(0.02)
+            self.assertTrue(os.path.exists(queue), "the server made no queue file")
             with SmtpSink(SMTP_PORT) as smtp:
                 for _ in range(2):
                     status, headers, body = self.hit()
@@ -114,7 +115,7 @@ class PithoramaSite:
             self.assertEqual(len(self.log_lines()), 2)
             self.assertIsNone(server.poll())
         finally:
-            server.terminate()
+            server.send_signal(programs.STOP_SIGNAL)
             server.wait(timeout=20)
         self.assertFalse(os.path.exists(queue))
 
@@ -184,7 +185,7 @@ class PithoramaSite:
         self.assertEqual(self.log_lines(), [])
         error_log = read(os.path.join(self.cgi, "Log", "pithorama.Log"))
         self.assertRegex(error_log, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,  \d{1,3} : Unhandled exception : "
-                         r"HttpFileFilter1 : Can not find file named .*/thankyou\.html\r\n$")
+                         r"HttpFileFilter1 : Can not find file named .*[/\\]thankyou\.html\r\n$")
 
     def test_burst_of_parallel_hits(self):
         hits = 24
@@ -233,6 +234,8 @@ class KilledHit(unittest.TestCase):
     temporary index created, until the test has sent the signal."""
 
     def setUp(self):
+        if programs.WINDOWS:
+            self.skipTest("POSIX signals and a FIFO for a file")
         self.folder = tempfile.mkdtemp(prefix="pithorama-killed-")
         self.program = os.path.join(self.folder, "pithorama")
         shutil.copy2(PROGRAM, self.program)
@@ -277,7 +280,7 @@ class KilledHit(unittest.TestCase):
 class PithoramaWindowsCgi(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="pithorama-wincgi-")
-        self.program = os.path.join(self.folder, "pithorama")
+        self.program = os.path.join(self.folder, programs.program_file("pithorama"))
         shutil.copy2(PROGRAM, self.program)
         for name in ("thankyou.html", "QUOTES.DTA"):
             shutil.copy2(os.path.join(DATA, name), self.folder)
@@ -289,8 +292,8 @@ class PithoramaWindowsCgi(unittest.TestCase):
         request = (b"GET /cgi-win/pithorama HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                    b"Referer: http://127.0.0.1/form.html\r\n\r\n")
         with SmtpSink(SMTP_PORT) as smtp:
-            output = wincgi_once(self.program, request,
-                                 wincgi_environment({"CGI_LOG_DIR": self.folder}))
+            output = wincgi_once(self.program, request, wincgi_environment(
+                {"CGI_LOG_DIR": programs.host_path(self.folder)}))
             messages = smtp.messages()
         header, _, body = output.partition(b"\r\n\r\n")
         self.assertRegex(header.decode("latin-1"),

@@ -11,9 +11,9 @@ import subprocess
 import time
 import unittest
 
+import programs
 from servers import Lighttpd, curl
 
-BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 PROGRAMS = ("resident_echo", "resident_echo_threads", "echo")
 DEBUG_ROW = "<tr><th>KESTREL CGI DEBUG</th><td>true</td></tr>"
 ENTRY_SIZE = 268
@@ -50,7 +50,7 @@ class ResidentServerTest(unittest.TestCase):
     def setUpClass(cls):
         cls.web = Lighttpd()
         for program in PROGRAMS:
-            cls.web.install(os.path.join(BIN, program))
+            cls.web.install(programs.program(program), program)
         cls.web.__enter__()
 
     @classmethod
@@ -65,23 +65,11 @@ class ResidentServerTest(unittest.TestCase):
 
     def servers(self, program):
         """Pids of the copies of `program` that clients started as the server."""
-        return [pid for pid, args in self.processes(program) if args[1:2] == [b"START_SERVER"]]
+        return [pid for pid, args in self.processes(program) if args[:1] == ["START_SERVER"]]
 
     def processes(self, program):
         """Pids and arguments of the live processes of `program` from this cgi-bin."""
-        path = os.path.join(self.web.cgi_bin, program)
-        pids = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    args = f.read().split(b"\0")
-            except OSError:
-                continue
-            if args[0].decode(errors="replace") == path and process_alive(int(entry)):
-                pids.append((int(entry), args[:-1]))
-        return pids
+        return programs.copies_of(os.path.join(self.web.cgi_bin, programs.program_file(program)))
 
     def kill_servers(self):
         for program in PROGRAMS:
@@ -95,7 +83,7 @@ class ResidentServerTest(unittest.TestCase):
             os.unlink(os.path.join(self.temp, name))
 
     def queue_file(self, program):
-        return os.path.join(self.temp, program + "_S")
+        return os.path.join(self.temp, programs.program_file(program) + "_S")
 
     def hit(self, program, query=""):
         status, headers, body = curl(self.web.url("/cgi-bin/%s?%s" % (program, query)))
@@ -108,7 +96,8 @@ class ResidentServerTest(unittest.TestCase):
         return [data[i:i + ENTRY_SIZE] for i in range(0, len(data) - ENTRY_SIZE + 1, ENTRY_SIZE)]
 
     def work_files(self, program):
-        return sorted(n for n in os.listdir(self.temp) if n.startswith(program + "_"))
+        prefix = programs.program_file(program) + "_"
+        return sorted(n for n in os.listdir(self.temp) if n.startswith(prefix))
 
     def run_client(self, program, query):
         """A CGI start of `program` made by hand, the way a web server makes it."""
@@ -130,6 +119,8 @@ class ResidentServerTest(unittest.TestCase):
                 self.assertIn("content-length: %d" % len(page.encode("latin-1")),
                               headers.lower())
                 [server] = self.servers(program)
+                if programs.WINDOWS:
+                    continue  # sessions, descriptors and modes are the POSIX back end's
                 # Detached: out of the web server's session, so it never waits for it.
                 self.assertNotEqual(os.getsid(server), os.getsid(self.web.processes[0].pid))
                 self.assertEqual(os.readlink("/proc/%d/fd/1" % server), "/dev/null")
@@ -150,7 +141,8 @@ class ResidentServerTest(unittest.TestCase):
                         self.assertIn("<tr><th>n</th><td>%d</td></tr>" % n, page)
                         self.assertIn(DEBUG_ROW, page)
                 self.assertEqual(self.servers(program), [server])
-                wait_until(lambda: self.work_files(program) == [program + "_S"],
+                wait_until(lambda: self.work_files(program) == [
+                               os.path.basename(self.queue_file(program))],
                            what=lambda: "an empty work folder, not %s" % self.work_files(program))
                 self.assertEqual(self.entries(program), [])
 
@@ -181,6 +173,7 @@ class ResidentServerTest(unittest.TestCase):
         os.unlink(self.queue_file("resident_echo"))
         wait_until(lambda: not process_alive(server), what="the server to end")
 
+    @programs.posix_only("writes a queue entry under the POSIX file lock")
     def test_entry_without_request_file_is_dropped(self):
         self.hit("resident_echo")
         missing = os.path.join(self.temp, "resident_echo_C_DEAD_REQ").encode()
@@ -193,6 +186,7 @@ class ResidentServerTest(unittest.TestCase):
         self.assertIn("<tr><th>next</th><td>1</td></tr>", page)
         wait_until(lambda: self.entries("resident_echo") == [], what="the entry to go")
 
+    @programs.posix_only("POSIX signals")
     def test_sigterm_ends_a_waiting_client(self):
         self.hit("resident_echo")
         [server] = self.servers("resident_echo")
@@ -220,7 +214,7 @@ class ResidentServerTest(unittest.TestCase):
             self.assertIn("<tr><th>hand</th><td>%d</td></tr>" % n, page)
         self.assertEqual(self.servers("echo"), [])
         self.assertIsNone(by_hand.poll())
-        by_hand.send_signal(signal.SIGTERM)
+        by_hand.send_signal(programs.STOP_SIGNAL)
         by_hand.wait(timeout=20)
         self.assertFalse(os.path.exists(self.queue_file("echo")))
 

@@ -13,10 +13,10 @@ import tempfile
 import time
 import unittest
 
-from servers import WEB_SERVERS, curl
+import programs
+from servers import curl, web_server
 
-BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
-UPLOAD = os.path.join(BIN, "upload")
+UPLOAD = programs.program("upload")
 BROWSER_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "browser")
 CHROMIUM = "/usr/bin/chromium"
 
@@ -46,7 +46,7 @@ class UploadThroughServer:
     @classmethod
     def setUpClass(cls):
         cls.files = tempfile.mkdtemp(prefix="pithorama-upload-files-")
-        cls.server = WEB_SERVERS[cls.server_name]()
+        cls.server = web_server(cls.server_name)
         cls.server.install(UPLOAD)
         cls.server.__enter__()
 
@@ -209,6 +209,10 @@ class UploadLighttpd(UploadThroughServer, unittest.TestCase):
         self.assertEqual(values["comment"], "x=1&y=2")
         self.assertFilesArrived(files, [("file1", first, "photo.jpg"),
                                         ("file2", second, "notes & more.txt")])
+
+
+class UploadNginx(UploadThroughServer, unittest.TestCase):
+    server_name = "nginx"
 
 
 class UploadApache(UploadThroughServer, unittest.TestCase):

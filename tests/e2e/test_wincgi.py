@@ -15,10 +15,9 @@ import tempfile
 import time
 import unittest
 
+import programs
 from servers import WinCgiStandIn, curl, wincgi_environment, wincgi_once
 from test_upload_cgi import digest, parse_answer
-
-BIN = os.environ.get("PITHORAMA_BIN", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 
 
 def echo_rows(page):
@@ -38,12 +37,12 @@ class WindowsCgiRequests(unittest.TestCase):
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def install(self, name):
-        target = os.path.join(self.folder, name)
-        shutil.copy2(os.path.join(BIN, name), target)
+        target = os.path.join(self.folder, programs.program_file(name))
+        shutil.copy2(programs.program(name), target)
         return target
 
     def env(self, **extra):
-        return wincgi_environment({"CGI_LOG_DIR": self.folder, **extra})
+        return wincgi_environment({"CGI_LOG_DIR": programs.host_path(self.folder), **extra})
 
     def serve(self, program, **extra):
         return WinCgiStandIn(self.install(program), self.env(**extra))
@@ -78,7 +77,7 @@ class WindowsCgiRequests(unittest.TestCase):
         self.assertEqual(rows["SERVER PORT"], str(server.port))
         self.assertEqual(rows["GATEWAY INTERFACE"], "CGI/1.3a (Win)")
         self.assertEqual(rows["REQUEST METHOD"], "GET")
-        self.assertEqual(rows["SCRIPT NAME"], "/cgi-win/echo")
+        self.assertEqual(rows["SCRIPT NAME"], "/cgi-win/" + programs.program_file("echo"))
         self.assertEqual(rows["PATH INFO"], "/more/path")
         self.assertEqual(rows["QUERY STRING"], "q=1")
         self.assertEqual(rows["REMOTE ADDR"], "127.0.0.1")
@@ -149,8 +148,9 @@ class WindowsCgiRequests(unittest.TestCase):
 
     def test_missing_profile_is_logged(self):
         program = self.install("wincgi_probe")
-        missing = os.path.join(self.folder, "missing.ini")
-        result = subprocess.run([program, missing], env=self.env(PROBE="fields"), timeout=60)
+        missing = programs.host_path(os.path.join(self.folder, "missing.ini"))
+        result = subprocess.run(programs.command(program, missing), env=self.env(PROBE="fields"),
+                                timeout=60)
         self.assertEqual(result.returncode, 0)
         self.assertRegex(self.error_log("wincgi_probe"),
                          r" : Unhandled exception : Cannot open file %s\r\n$" % re.escape(missing))
@@ -169,18 +169,7 @@ def wait_until(condition, seconds=20, what="condition"):
 def resident_copies(program):
     """Pids of the live copies of `program` started without arguments: its
     resident servers."""
-    pids = []
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                args = f.read().split(b"\0")[:-1]
-            with open("/proc/%s/stat" % entry) as f:
-                state = f.read().rsplit(") ", 1)[1][0]
-        except (OSError, IndexError):
-            continue
-        if args == [program.encode()] and state != "Z":
-            pids.append(int(entry))
-    return pids
+    return [pid for pid, args in programs.copies_of(program) if not args]
 
 
 class ResidentWindowsCgi(unittest.TestCase):
@@ -194,17 +183,18 @@ class ResidentWindowsCgi(unittest.TestCase):
         self.started = []
 
     def install(self, name):
-        self.program = os.path.join(self.folder, name)
-        shutil.copy2(os.path.join(BIN, name), self.program)
-        self.queue = os.path.join(self.folder, "Temp", name + "_S")
+        self.program = os.path.join(self.folder, programs.program_file(name))
+        shutil.copy2(programs.program(name), self.program)
+        self.queue = os.path.join(self.folder, "Temp", programs.program_file(name) + "_S")
         return self.program
 
     def env(self, **extra):
-        return wincgi_environment({"CGI_LOG_DIR": self.folder, **extra})
+        return wincgi_environment({"CGI_LOG_DIR": programs.host_path(self.folder), **extra})
 
     def start_by_hand(self, **extra):
         """The program started without arguments: the resident server."""
-        process = subprocess.Popen([self.program], env=self.env(**extra), start_new_session=True,
+        process = subprocess.Popen(programs.command(self.program), env=self.env(**extra),
+                                   start_new_session=True,
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         self.started.append(process)
         wait_until(lambda: os.path.exists(self.queue), what="the queue file")

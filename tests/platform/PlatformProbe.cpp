@@ -4,14 +4,23 @@
 //   append <file> <tag> <count> <done-marker>   appends <count> lines to <file>
 //   report <file> <argument>...                 writes its arguments and MARK
 //   binary                                      writes CR LF bytes to its output
+//   title <title> <held-marker> <release-marker> shows a window with <title>
+//                                               until <release-marker> exists,
+//                                               then ends without taking it down
+//   terminate <file> <kept>                     registers both files for
+//                                               deletion on termination, withdraws
+//                                               <kept>, and raises SIGTERM
 // Markers are files, so the tests need no pipes to learn what a probe did.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/Environment.h"
 #include "platform/Files.h"
+#include "platform/Signals.h"
 #include "platform/Threads.h"
+#include "platform/WindowTitle.h"
 
 using namespace pithorama;
 
@@ -60,6 +69,25 @@ int Binary() {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// The title goes only because the process ends: std::_Exit runs no destructor.
+int Title(const std::string& title, const std::string& held, const std::string& release) {
+  auto* window = new TWindowTitle;
+  if (!window->Set(title)) return 1;
+  Mark(held);
+  for (int waited = 0; waited < kBoundMs && !FileExists(release); waited += 5) SleepMs(5);
+  std::_Exit(0);
+}
+
+// Ends through the termination action: returning is the failure.
+int Terminate(const std::string& registered, const std::string& kept) {
+  SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
+  RemoveOnTermination(registered);
+  RemoveOnTermination(kept);
+  KeepOnTermination(kept);
+  std::raise(SIGTERM);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +97,8 @@ int main(int argc, char** argv) {
   if (command == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   if (command == "report" && argc >= 3) return Report(argv[2]);
   if (command == "binary") return Binary();
+  if (command == "title" && argc == 5) return Title(argv[2], argv[3], argv[4]);
+  if (command == "terminate" && argc == 4) return Terminate(argv[2], argv[3]);
   std::fprintf(stderr, "platform-probe: unknown command\n");
   return 2;
 }

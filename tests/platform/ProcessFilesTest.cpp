@@ -1,6 +1,6 @@
 // Files and processes between several processes of the system: sharing
 // modes, appends, replacing a file under a reader, detached starts, standard
-// output and the module name inside a library. A probe program plays the
+// output, termination and the module name inside a library. A probe program plays the
 // other process; markers in files say what it did, so every step is portable.
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "platform/Threads.h"
+#include "platform/WindowTitle.h"
 #include "tests/support/Process.h"
 
 namespace pithorama {
@@ -58,7 +59,7 @@ TEST(FileSharing, AppendsOfSeveralProcessesStayWholeLines) {
   testsupport::TempFolder folder;
   const std::string log = folder.File("quote.log");
   const std::vector<std::string> tags = {"a", "b", "c", "d"};
-  constexpr int kLines = 200;
+  constexpr int kLines = 1000;  // enough for unguarded appends to collide
   for (const std::string& tag : tags)
     StartProbe({"append", log, tag, std::to_string(kLines), folder.File("done-" + tag)});
   for (const std::string& tag : tags) ASSERT_TRUE(AwaitFile(folder.File("done-" + tag)));
@@ -126,6 +127,35 @@ TEST(StandardOutput, CarriesBytesUntranslated) {
   const testsupport::ProgramResult result = testsupport::RunProgram(Probe(), {"binary"}, {}, "");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output, "handle\r\nstream\r\n");
+}
+
+TEST(Termination, DeletesTheRegisteredFilesAndEndsTheProcess) {
+  testsupport::TempFolder folder;
+  const std::string upload = folder.File("1upload.tmp"), kept = folder.File("2kept.tmp");
+  testsupport::WriteWholeFile(upload, "x");
+  testsupport::WriteWholeFile(kept, "x");
+  const testsupport::ProgramResult result =
+      testsupport::RunProgram(Probe(), {"terminate", upload, kept}, {}, "");
+  EXPECT_NE(result.exitCode, 0) << "the process went on after the termination";
+  EXPECT_FALSE(FileExists(upload));
+  EXPECT_TRUE(FileExists(kept));
+}
+
+TEST(WindowTitle, SeenFromAnotherProcessAndGoneWhenItEnds) {
+  testsupport::TempFolder folder;
+  const std::string title = "pithorama_test_probe_" + std::to_string(CurrentProcessId());
+  const std::string held = folder.File("held"), release = folder.File("release");
+  StartProbe({"title", title, held, release});
+  ASSERT_TRUE(AwaitFile(held));
+  EXPECT_TRUE(WindowTitleExists(title));
+
+  testsupport::WriteWholeFile(release, "");
+  bool gone = false;
+  for (int waited = 0; waited < 20000 && !gone; waited += 10) {
+    gone = !WindowTitleExists(title);
+    if (!gone) SleepMs(10);
+  }
+  EXPECT_TRUE(gone) << "the title outlived its process";
 }
 
 TEST(LibraryModule, ModuleFileNameInsideALibraryIsTheLibrarysOwn) {

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/Library.h"
+#include "platform/Paths.h"
 #include "platform/Signals.h"
 #include "tools/isapi-host/IsapiCall.h"
 
@@ -69,11 +70,8 @@ TOptions ReadOptions(int argc, char** argv) {
       options.Library = arg;
   }
   if (options.Library.empty()) Usage("no library named");
-  if (options.Settings.ScriptName.empty()) {
-    const size_t slash = options.Library.rfind('/');
-    options.Settings.ScriptName = '/';
-    options.Settings.ScriptName.append(options.Library, slash == std::string::npos ? 0 : slash + 1);
-  }
+  if (options.Settings.ScriptName.empty())
+    options.Settings.ScriptName = '/' + ExtractFileName(options.Library);
   return options;
 }
 
