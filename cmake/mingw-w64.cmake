@@ -24,6 +24,7 @@ set(ENV{PKG_CONFIG_PATH} "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 # Windows 7 and later. Text is bytes in the process's code page: the platform
 # layer calls the "A" forms of the interfaces by name.

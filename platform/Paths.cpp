@@ -8,6 +8,13 @@ static bool WindowsIsAbsolute(std::string_view path) {
   return path.size() >= 3 && path.substr(1, 2) == ":\\";
 }
 
+static bool PosixIsAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
+
+const PathStyle& PosixPathStyle() {
+  static const PathStyle style{'/', "/", PosixIsAbsolute};
+  return style;
+}
+
 const PathStyle& WindowsPathStyle() {
   static const std::string drive = WindowsSystemDrive();
   static const PathStyle style{'\\', "\\:", WindowsIsAbsolute, drive};

@@ -1,6 +1,7 @@
-// Path rules written once against a path style. The host style on POSIX uses
-// "/" and counts a path as absolute when it starts with "/"; the Windows style
-// uses "\" and counts ":\" at the second and third characters as absolute.
+// Path rules written once against a path style. The POSIX style uses "/" and
+// counts a path as absolute when it starts with "/"; the Windows style uses
+// "\" and counts ":\" at the second and third characters as absolute. The
+// host style is the one of the system the program runs on.
 #pragma once
 
 #include <string>
@@ -20,6 +21,7 @@ struct PathStyle {
 
 const PathStyle& HostPathStyle();
 const PathStyle& WindowsPathStyle();
+const PathStyle& PosixPathStyle();
 
 // The folder part of a path including its final delimiter ("" when none).
 std::string ExtractFilePath(std::string_view path, const PathStyle& style = HostPathStyle());

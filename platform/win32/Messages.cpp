@@ -279,6 +279,8 @@ namespace win32 {
 
 void* NativeWindow(TWindow window) { return HandleOf(window); }
 
+unsigned long PumpNumber() { return static_cast<unsigned long>(tPumpCount); }
+
 bool WatchEvent(void* event, TWindow window, std::function<void()> onSignaled) {
   std::lock_guard<std::mutex> hold(gLock);
   auto it = gWindows.find(window);

@@ -26,6 +26,10 @@ constexpr unsigned LastSocketMessage = 0xBFFF;
 bool TranslateSocketNotification(TWindow window, unsigned& message, uintptr_t wParam,
                                  intptr_t& lParam);
 
+// The number of the calling thread's current pump (DispatchMessages call);
+// a new number each time.
+unsigned long PumpNumber();
+
 // The window is being destroyed: its sockets stop notifying.
 void ForgetSocketsOfWindow(TWindow window);
 

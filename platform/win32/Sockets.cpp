@@ -63,9 +63,10 @@ struct Watch {
   unsigned message = 0;  // what the window's procedure gets
   unsigned native = 0;   // what Winsock posts for this socket
   unsigned events = 0;
-  bool readPending = false;  // FdRead went out and no receive followed yet
-  bool closeHeld = false;    // FD_CLOSE came while data was unread
-  bool closeDone = false;    // FdClose (or a failed connect) went out: nothing more
+  unsigned long connectPump = 0;  // the pump that delivered FdConnect
+  bool readPending = false;       // FdRead went out and no receive followed yet
+  bool closeHeld = false;         // FD_CLOSE came while data was unread
+  bool closeDone = false;         // FdClose (or a failed connect) went out: nothing more
 };
 
 std::mutex gLock;
@@ -166,9 +167,17 @@ bool TranslateSocketNotification(TWindow window, unsigned& message, uintptr_t wP
   const unsigned event = WSAGETSELECTEVENT(lParam);
   const int error = WSAGETSELECTERROR(lParam);
   if (watch.window != window || watch.closeDone || !(watch.events & event)) return false;
+  // The connect notification comes alone, as on POSIX: what follows for the
+  // socket waits for the next pump, so that the procedure has seen the
+  // connection made (and its caller has seen the state) before it ends.
+  if (event != FD_CONNECT && watch.connectPump == win32::PumpNumber()) {
+    PostMessageA(watch.handle, watch.native, socket, lParam);
+    return false;
+  }
   message = watch.message;
   switch (event) {
     case FD_CONNECT:
+      watch.connectPump = win32::PumpNumber();
       if (error != 0) watch.closeDone = true;  // a failed connect leaves a dead socket
       return true;
     case FD_READ:

@@ -54,6 +54,8 @@ TEST(MultipartUpload, NamesStayInTempDir) {
 }
 
 TEST(MultipartUpload, OwnerOnly) {
+  if (!testsupport::FileModesAvailable())
+    GTEST_SKIP() << "no owner-only mode bits: access follows the folder's access list";
   testsupport::TempFolder temp;
   const Decoded decoded = Decode(OneUpload("p.txt"), temp.Path());
   ASSERT_EQ(decoded.tempFiles.size(), 1u);
@@ -72,10 +74,13 @@ TEST(MultipartUpload, ExistingNameNeverOpened) {
     const std::string taken = temp.File(std::to_string(NextDraw()) + "p.tmp");
     const std::string victim = elsewhere.File("victim");
     testsupport::WriteWholeFile(victim, "keep me");
-    if (link)
-      fs::create_symlink(victim, taken);
-    else
+    if (link) {
+      std::error_code error;
+      fs::create_symlink(victim, taken, error);
+      if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    } else {
       testsupport::WriteWholeFile(taken, "another request");
+    }
 
     const Decoded decoded = Decode(OneUpload("p.gif"), temp.Path());
     ASSERT_EQ(decoded.tempFiles.size(), 1u);

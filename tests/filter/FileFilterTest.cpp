@@ -36,7 +36,7 @@ TEST(TemplateNameTest, DefaultAndRelativeNames) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.modulePath + " " + c.fileName);
-    const PathStyle& style = c.windows ? WindowsPathStyle() : HostPathStyle();
+    const PathStyle& style = c.windows ? WindowsPathStyle() : PosixPathStyle();
     std::string name = c.fileName.empty() ? DefaultTemplateFileName(c.modulePath) : c.fileName;
     EXPECT_EQ(ResolveTemplatePath(name, c.modulePath, style), c.resolved);
   }

@@ -93,17 +93,18 @@ struct AttachmentCase {
   const char* fileName;
 };
 
-// The file name is the display name's base name in the path style of the
-// host, so a POSIX path shows no folder; Windows paths with the Windows style.
+// The file name is the display name's base name in the path style given (the
+// host's, in use): a POSIX path shows no folder in the POSIX style, a Windows
+// path none in the Windows style.
 const AttachmentCase AttachmentCases[] = {
-    {"/tmp/a.bin", HostPathStyle(), "/tmp/a.bin", "/tmp/a.bin", "a.bin"},
-    {"  Report.pdf </data/r 1.pdf>  ", HostPathStyle(), "Report.pdf", "/data/r 1.pdf", "Report.pdf"},
-    {"Old/report.pdf </data/r.pdf>", HostPathStyle(), "Old/report.pdf", "/data/r.pdf", "report.pdf"},
-    {"x:name <p>", HostPathStyle(), "x:name", "p", "x:name"},
+    {"/tmp/a.bin", PosixPathStyle(), "/tmp/a.bin", "/tmp/a.bin", "a.bin"},
+    {"  Report.pdf </data/r 1.pdf>  ", PosixPathStyle(), "Report.pdf", "/data/r 1.pdf", "Report.pdf"},
+    {"Old/report.pdf </data/r.pdf>", PosixPathStyle(), "Old/report.pdf", "/data/r.pdf", "report.pdf"},
+    {"x:name <p>", PosixPathStyle(), "x:name", "p", "x:name"},
     {"C:\\docs\\q.txt", WindowsPathStyle(), "C:\\docs\\q.txt", "C:\\docs\\q.txt", "q.txt"},
     {"x:name <p>", WindowsPathStyle(), "x:name", "p", "name"},
-    {"a > b <c>", HostPathStyle(), "a > b <c>", "a > b <c>", "a > b <c>"},  // the first ">" is not the last
-    {"<p>", HostPathStyle(), "", "p", ""},
+    {"a > b <c>", PosixPathStyle(), "a > b <c>", "a > b <c>", "a > b <c>"},  // the first ">" is not the last
+    {"<p>", PosixPathStyle(), "", "p", ""},
 };
 
 TEST(ParseAttachmentLine, NameAndPath) {

@@ -12,6 +12,7 @@
 #include "ScriptedPeer.h"
 #include "platform/Messages.h"
 #include "platform/Sockets.h"
+#include "platform/Threads.h"
 
 using namespace pithorama;
 using mailtest::ScriptedPeer;
@@ -97,6 +98,20 @@ TEST(SocketNotification, ConnectReadThenClose) {
   watcher.PumpUntilSeen("close");
   EXPECT_EQ(watcher.events, (std::vector<std::string>{"connect", "read", "close"}));
   EXPECT_EQ(watcher.received, "220 hi\r\n");
+}
+
+// A peer that closes at once: the connect comes alone in its pump, so the
+// window sees the connection made before it sees it end.
+TEST(SocketNotification, ConnectComesAloneInItsPump) {
+  ScriptedPeer peer({ScriptedPeer::Close});
+  Watcher watcher;
+  watcher.Connect(peer.Port());
+  peer.Received();  // the peer has gone ...
+  SleepMs(100);     // ... and the news of its end had time to come too
+  DispatchMessages();
+  EXPECT_EQ(watcher.events, std::vector<std::string>{"connect"});
+  watcher.PumpUntilSeen("close");
+  EXPECT_EQ(watcher.events, (std::vector<std::string>{"connect", "close"}));
 }
 
 // The system may give a new socket the number of one just closed while news

@@ -40,7 +40,9 @@ class NsapiEngine : public ::testing::Test {
   }
 
   std::string Log() const {
-    const std::string path = logs_.File(ExtractFileName(ModuleFileName()) + ".Log");
+    // Named after the program, up to the first dot of its name.
+    const std::string program = ExtractFileName(ModuleFileName());
+    const std::string path = logs_.File(program.substr(0, program.find('.')) + ".Log");
     return FileExists(path) ? testsupport::ReadWholeFile(path) : std::string();
   }
 

@@ -24,7 +24,7 @@ TEST(HostPaths, FolderAndNameParts) {
       {"C:app.exe", "C:", "app.exe", "", "C:app.exe"},
       {"D:\\", "D:\\", "", "", "D:\\"},
       {"\\\\server\\share\\q.dta", "\\\\server\\share\\", "q.dta", "", "\\\\server\\share\\q.dta"},
-      {"/srv/www/app", "", "", "/srv/www/", "app"},
+      {"/srv/www/app", "", "/srv/www/app", "/srv/www/", "app"},
       {"app.exe", "", "app.exe", "", "app.exe"},
   };
   for (const auto& c : cases) {

@@ -76,6 +76,8 @@ int Title(const std::string& title, const std::string& held, const std::string& 
   Mark(held);
   for (int waited = 0; waited < kBoundMs && !FileExists(release); waited += 5) SleepMs(5);
   std::_Exit(0);
+}
+
 // Ends through the termination action: returning is the failure.
 int Terminate(const std::string& registered, const std::string& kept) {
   SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);

@@ -26,10 +26,10 @@ TEST(AddTrailingCharTest, Table) {
   }
 }
 
-TEST(AddTrailingBackslashTest, HostAndWindowsStyles) {
-  EXPECT_EQ(AddTrailingBackslash(""), "/");
-  EXPECT_EQ(AddTrailingBackslash("/srv/cgi"), "/srv/cgi/");
-  EXPECT_EQ(AddTrailingBackslash("/srv/cgi/"), "/srv/cgi/");
+TEST(AddTrailingBackslashTest, PosixAndWindowsStyles) {
+  EXPECT_EQ(AddTrailingBackslash("", PosixPathStyle()), "/");
+  EXPECT_EQ(AddTrailingBackslash("/srv/cgi", PosixPathStyle()), "/srv/cgi/");
+  EXPECT_EQ(AddTrailingBackslash("/srv/cgi/", PosixPathStyle()), "/srv/cgi/");
   EXPECT_EQ(AddTrailingBackslash("", WindowsPathStyle()), "\\");
   EXPECT_EQ(AddTrailingBackslash("C:\\dir", WindowsPathStyle()), "C:\\dir\\");
   EXPECT_EQ(AddTrailingBackslash("C:\\dir\\", WindowsPathStyle()), "C:\\dir\\");

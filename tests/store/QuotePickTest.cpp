@@ -4,6 +4,7 @@
 
 #include "StoreFixture.h"
 #include "platform/Errors.h"
+#include "platform/Paths.h"
 #include "platform/Random.h"
 
 namespace pithorama::testing {
@@ -184,7 +185,9 @@ TEST_F(StoreTest, SameSeedSamePick) {
   EXPECT_EQ(first, TStringList{"quote " + std::to_string(RecordDrawn(4242, 50))});
 }
 
-TEST(QuoteDirTest, StartsAsCurrentFolder) { EXPECT_EQ(QuoteDir.Get(), "./"); }
+TEST(QuoteDirTest, StartsAsCurrentFolder) {
+  EXPECT_EQ(QuoteDir.Get(), std::string(".") + HostPathStyle().delimiter);
+}
 
 }  // namespace
 }  // namespace pithorama::testing

@@ -41,6 +41,15 @@ class TFileSizeLimit {
 // from a Windows one hands back neither its output nor its exit code.
 bool HostToolsAvailable();
 
+// Whether files carry POSIX mode bits (owner-only files): false on Windows,
+// where access follows the folder's access list.
+bool FileModesAvailable();
+
+// Whether the local time zone follows the TZ variable (POSIX rules such as
+// "CET-1CEST,M3.5.0,M10.5.0/3"): false on Windows, where it comes from the
+// system's settings.
+bool TimeZoneFollowsTZ();
+
 // The folder that holds the built programs (build/bin).
 std::string BinaryDir();
 // The file of a built program in that folder ("mkquotes.exe" on Windows).

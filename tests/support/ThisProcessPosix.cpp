@@ -43,6 +43,8 @@ TFileSizeLimit::~TFileSizeLimit() {
 bool TFileSizeLimit::Available() { return true; }
 
 bool HostToolsAvailable() { return true; }
+bool FileModesAvailable() { return true; }
+bool TimeZoneFollowsTZ() { return true; }
 
 std::string BinaryDir() {
 #ifdef PITHORAMA_BINARY_DIR

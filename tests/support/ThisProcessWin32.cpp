@@ -36,6 +36,8 @@ TFileSizeLimit::~TFileSizeLimit() = default;
 bool TFileSizeLimit::Available() { return false; }
 
 bool HostToolsAvailable() { return false; }
+bool FileModesAvailable() { return false; }
+bool TimeZoneFollowsTZ() { return false; }
 
 // The test programs lie beside the programs they start (build/bin).
 std::string BinaryDir() {
