@@ -8,6 +8,9 @@
 
 namespace testsupport {
 
+// How many files, sockets and other handles the process holds open now.
+std::size_t OpenHandleCount();
+
 // Sets or removes a variable of the process environment, for the code under
 // test and for the programs the test starts.
 void SetEnvironment(const std::string& name, const std::string& value);

@@ -3,10 +3,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 
 #include "tests/support/ThisProcess.h"
 
 namespace testsupport {
+
+size_t OpenHandleCount() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
 
 void SetEnvironment(const std::string& name, const std::string& value) {
   setenv(name.c_str(), value.c_str(), 1);

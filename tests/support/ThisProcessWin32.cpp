@@ -7,6 +7,12 @@
 
 namespace testsupport {
 
+size_t OpenHandleCount() {
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return count;
+}
+
 // Both copies of the environment: the C runtime's (getenv, the time zone
 // from TZ) and the system's (GetEnvironmentVariable, started programs).
 void SetEnvironment(const std::string& name, const std::string& value) {
