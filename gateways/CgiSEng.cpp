@@ -245,8 +245,28 @@ void TCGIStdEngine::FinishRequest() {
     return;
   }
   cgiState.OutputStream.reset();  // sends what is left
+  if (!IsServer) DiscardUnreadContent();
   cgiState.InputStream.reset();
   if (!IsServer) TerminateProgram();
+}
+
+// A web server may still be writing a body the program did not read (one
+// over AutoReadLimit, say); a program that ends first makes that write fail,
+// and some servers then throw the whole answer away (fcgiwrap behind nginx
+// answers 502). The rest of the body is read and dropped, after the answer
+// is out; the server ends the input with the body, and the announced length
+// bounds the reading.
+void TCGIStdEngine::DiscardUnreadContent() {
+  if (!cgiState.InputStream) return;
+  const std::string lengthText = GetVariable("CONTENT_LENGTH");
+  int64_t due = lengthText.empty() ? 0 : StrToIntDef(lengthText, 0);
+  char block[16384];
+  while (due > 0) {
+    const int64_t n = cgiState.InputStream->Read(
+        block, static_cast<size_t>(std::min<int64_t>(due, sizeof block)));
+    if (n <= 0) break;
+    due -= n;
+  }
 }
 
 TObject* TCGIStdEngine::GetRequestThread() { return CurrentRequestThread(); }

@@ -36,6 +36,8 @@ class TCGIStdEngine : public THttpEngine {
 
   // The request's content: the body, or the query string of a GET.
   std::string ReadContent();
+  // Reads and drops what is left of the request's body.
+  void DiscardUnreadContent();
   // Serves one request: in NormalMode the request of this process; in the
   // resident server the taken request `name`; in any other client the
   // request is handed to a server started for it.
