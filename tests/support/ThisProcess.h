@@ -1,7 +1,9 @@
-// The test program's own process: its environment, its processor time, its
-// number and where it lies. One source file per system implements these.
+// The test program's own process: its environment, its processor time, where
+// it lies, and what the system it runs on offers to tests. One source file
+// per system implements these.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,9 +19,6 @@ void UnsetEnvironment(const std::string& name);
 
 // Processor seconds (user and system) the calling thread has used so far.
 double ThreadCpuSeconds();
-
-// The process's number, for names that other test runs do not take.
-long ProcessNumber();
 
 // Limits the size of the files this process writes while the object lives,
 // so that a write stops part way as on a full disk (and fails instead of

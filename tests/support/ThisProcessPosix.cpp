@@ -1,6 +1,5 @@
 #include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -28,7 +27,6 @@ double ThreadCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-long ProcessNumber() { return static_cast<long>(getpid()); }
 
 TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
   rlimit limit{};

@@ -35,7 +35,6 @@ double ThreadCpuSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-long ProcessNumber() { return static_cast<long>(GetCurrentProcessId()); }
 
 TFileSizeLimit::TFileSizeLimit(uint64_t) {}
 TFileSizeLimit::~TFileSizeLimit() = default;
