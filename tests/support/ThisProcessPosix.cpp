@@ -27,7 +27,6 @@ double ThreadCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-
 TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);

@@ -35,7 +35,6 @@ double ThreadCpuSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-
 TFileSizeLimit::TFileSizeLimit(uint64_t) {}
 TFileSizeLimit::~TFileSizeLimit() = default;
 bool TFileSizeLimit::Available() { return false; }
