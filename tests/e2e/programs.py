@@ -81,7 +81,7 @@ def is_absolute(path):
     return bool(re.match(r"[A-Za-z]:\\", path)) if WINDOWS else path.startswith("/")
 
 
-def launcher(program_path, name):
+def launcher(program_path):
     """The text of a script that runs the program through Wine, for a web
     server that starts CGI programs as files of its own."""
     return "#!/bin/sh\nexec %s %s %s \"$@\"\n" % (WINE_RUN, WINE_PREFIX, program_path)

@@ -85,7 +85,7 @@ class WebServer:
             target = os.path.join(self.cgi_bin, name)
             shutil.copy2(program, target + ".exe")
             with open(target, "w") as f:
-                f.write(programs.launcher(target + ".exe", name))
+                f.write(programs.launcher(target + ".exe"))
         else:
             shutil.copy2(program, target)
         os.chmod(target, 0o755)

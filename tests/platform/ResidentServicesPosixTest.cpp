@@ -1,6 +1,5 @@
 // The platform services of the resident CGI server as only POSIX systems
-// offer them: a forked child's title, a detached start seen through /proc,
-// termination signals turned into close messages.
+// offer them: a forked child's title and a detached start seen through /proc.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,10 +9,8 @@
 
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "platform/Signals.h"
 #include "platform/Threads.h"
 #include "platform/WindowTitle.h"
-#include "tests/platform/CountingWindow.h"
 #include "tests/support/Process.h"
 
 namespace pithorama {
@@ -69,19 +66,6 @@ TEST(DetachedProcess, OwnSessionNullDevicesNoInheritedDescriptors) {
   EXPECT_EQ(err, "/dev/null");
   EXPECT_EQ(inheritedPipe, "closed");
   EXPECT_EQ(mark, "m");
-}
-
-TEST(PostCloseOnTermination, SignalsPostCloseToTheWindow) {
-  CountingWindow window;
-  ASSERT_TRUE(PostCloseOnTermination(window.handle));
-  int expected = 0;
-  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(number);
-    raise(number);
-    ++expected;
-    window.PumpUntil([&] { return window.closes >= expected; });
-    EXPECT_EQ(window.closes, expected);
-  }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The platform services of the resident CGI server: file-change wake-ups,
-// window titles and exclusive opens with retry. What only POSIX systems have
-// (fork, /proc, signals) is tested in ResidentServicesPosixTest.cpp.
+// window titles, exclusive opens with retry and close messages on
+// termination. What only POSIX systems have (fork, /proc) is tested in
+// ResidentServicesPosixTest.cpp.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <sstream>
 #include <thread>
 
@@ -99,6 +101,19 @@ TEST(OpenWithRetry, WaitsForALockLetGoAndGivesUpOnOneKept) {
   letGo.join();
   EXPECT_FALSE(OpenWithRetry(file, folder.File("missing"), FileAccess::Read, FileShare::Exclusive,
                              FileCreate::OpenExisting, 2, 10));
+}
+
+TEST(PostCloseOnTermination, SignalsPostCloseToTheWindow) {
+  CountingWindow window;
+  ASSERT_TRUE(PostCloseOnTermination(window.handle));
+  int expected = 0;
+  for (int number : testsupport::TerminationSignals()) {
+    SCOPED_TRACE(number);
+    std::raise(number);
+    ++expected;
+    window.PumpUntil([&] { return window.closes >= expected; });
+    EXPECT_EQ(window.closes, expected);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -19,6 +20,11 @@ void UnsetEnvironment(const std::string& name);
 
 // Processor seconds (user and system) the calling thread has used so far.
 double ThreadCpuSeconds();
+
+// The signals that tell a process of the system to end, as std::raise takes
+// them: SIGTERM, SIGINT and SIGHUP on POSIX; SIGTERM on Windows, where a
+// Ctrl-C or a closed console arrives as a console event instead.
+std::vector<int> TerminationSignals();
 
 // Limits the size of the files this process writes while the object lives,
 // so that a write stops part way as on a full disk (and fails instead of

@@ -27,6 +27,8 @@ double ThreadCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+std::vector<int> TerminationSignals() { return {SIGTERM, SIGINT, SIGHUP}; }
+
 TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);

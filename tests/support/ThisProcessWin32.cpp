@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "tests/support/ThisProcess.h"
@@ -34,6 +35,8 @@ double ThreadCpuSeconds() {
   };
   return seconds(kernel) + seconds(user);
 }
+
+std::vector<int> TerminationSignals() { return {SIGTERM}; }
 
 TFileSizeLimit::TFileSizeLimit(uint64_t) {}
 TFileSizeLimit::~TFileSizeLimit() = default;
