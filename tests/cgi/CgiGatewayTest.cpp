@@ -167,7 +167,8 @@ TEST(CgiGateway, ForeignFailureStillSendsTheAnswerAndDeletesUploads) {
 TEST(CgiGateway, ReaderThatHungUpDoesNotEndTheRequest) {
   // The reader of the answer is gone before the first byte: every write
   // fails, and the handler still runs to its end.
-  if (!testsupport::HostToolsAvailable()) GTEST_SKIP() << "needs bash for the pipeline, which this build cannot start";
+  if (!testsupport::HostToolsAvailable())
+    GTEST_SKIP() << "needs bash for the pipeline, which this build cannot start";
   testsupport::TempFolder logs;
   auto result = RunProgram(
       "/bin/bash", {"-c", "\"$0\" | true; echo \"${PIPESTATUS[0]}\"", kProbe},

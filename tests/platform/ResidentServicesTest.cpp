@@ -71,7 +71,7 @@ TEST(FileWatch, ContentChangesWakeTouchesDoNot) {
 }
 
 TEST(WindowTitle, SeenWhileHeldAndGoneAfter) {
-  const std::string title = "pithorama_test_" + std::to_string(testsupport::ProcessNumber()) + "_S";
+  const std::string title = "pithorama_test_" + std::to_string(CurrentProcessId()) + "_S";
   EXPECT_FALSE(WindowTitleExists(title));
   {
     TWindowTitle held;

@@ -1,7 +1,9 @@
-// The test program's own process: its environment, its processor time, its
-// number and where it lies. One source file per system implements these.
+// The test program's own process: its environment, its processor time, where
+// it lies, and what the system it runs on offers to tests. One source file
+// per system implements these.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,9 +20,6 @@ void UnsetEnvironment(const std::string& name);
 
 // Processor seconds (user and system) the calling thread has used so far.
 double ThreadCpuSeconds();
-
-// The process's number, for names that other test runs do not take.
-long ProcessNumber();
 
 // The signals that tell a process of the system to end, as std::raise takes
 // them: SIGTERM, SIGINT and SIGHUP on POSIX; SIGTERM on Windows, where a

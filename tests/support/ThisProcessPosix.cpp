@@ -1,6 +1,5 @@
 #include <signal.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -27,8 +26,6 @@ double ThreadCpuSeconds() {
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-long ProcessNumber() { return static_cast<long>(getpid()); }
 
 std::vector<int> TerminationSignals() { return {SIGTERM, SIGINT, SIGHUP}; }
 

@@ -36,8 +36,6 @@ double ThreadCpuSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-long ProcessNumber() { return static_cast<long>(GetCurrentProcessId()); }
-
 std::vector<int> TerminationSignals() { return {SIGTERM}; }
 
 TFileSizeLimit::TFileSizeLimit(uint64_t) {}

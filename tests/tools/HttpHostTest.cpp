@@ -59,7 +59,8 @@ TEST(DecodePath, PercentEscapes) {
 // curl against the server: what the handler sees of a request, and what the
 // client gets of the answer.
 TEST(HttpServer, ServesRequestsWithBodies) {
-  if (!testsupport::HostToolsAvailable()) GTEST_SKIP() << "needs curl, which this build cannot start";
+  if (!testsupport::HostToolsAvailable())
+    GTEST_SKIP() << "needs curl, which this build cannot start";
   httphost::THttpServer server(2, [](httphost::TRequest& request, httphost::TAnswer& answer) {
     char piece[3];
     std::string body;
