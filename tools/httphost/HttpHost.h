@@ -1,6 +1,6 @@
 // The HTTP side of the stand-in hosts for the in-process server interfaces
 // (isapi-host, nsapi-host): a small HTTP/1.1 server (on libmicrohttpd on Linux,
-// on Winsock in the Windows build) that listens on the loopback address only
+// on Boost.Beast in the Windows build) that listens on the loopback address only
 // and hands every request, whole, to one handler on a pool of threads.
 //
 //   httphost::THttpServer server(4, [](httphost::TRequest& request, httphost::TAnswer& answer) {
