@@ -218,7 +218,10 @@ void TServerQueue::WaitForAnswer(TServerData& data) {
       if (Flavour.RelayAnswer) Flavour.RelayAnswer();
       break;
     }
-    if (state == QueueMissing || state == QueueUnopenable) {
+    // A queue that stays locked through every retry is busy (many clients
+    // polling, a slow file system), not gone: the wait goes on, bounded by
+    // the longest wait and by the stale-queue rule above.
+    if (state == QueueMissing) {
       if (Flavour.LogsServerAborted) WriteErrorLog("CGI server aborted");
       break;
     }

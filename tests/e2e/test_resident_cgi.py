@@ -186,6 +186,21 @@ class ResidentServerTest(unittest.TestCase):
         self.assertIn("<tr><th>next</th><td>1</td></tr>", page)
         wait_until(lambda: self.entries("resident_echo") == [], what="the entry to go")
 
+    @programs.posix_only("POSIX signals and the POSIX file lock")
+    def test_client_waits_out_a_queue_locked_past_its_retries(self):
+        self.hit("resident_echo")
+        [server] = self.servers("resident_echo")
+        os.kill(server, signal.SIGSTOP)
+        self.addCleanup(os.kill, server, signal.SIGCONT)
+        client = self.run_client("resident_echo", "busy=1")
+        wait_until(lambda: self.entries("resident_echo"), what="the client's entry")
+        with open(self.queue_file("resident_echo"), "rb") as queue:
+            fcntl.flock(queue, fcntl.LOCK_EX)
+            time.sleep(3)  # longer than all of the client's tries to open it
+        os.kill(server, signal.SIGCONT)
+        out, _ = client.communicate(timeout=30)
+        self.assertIn(b"<tr><th>busy</th><td>1</td></tr>", out)
+
     @programs.posix_only("POSIX signals")
     def test_sigterm_ends_a_waiting_client(self):
         self.hit("resident_echo")
