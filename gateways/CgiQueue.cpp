@@ -5,12 +5,12 @@
 #include <set>
 
 #include "engine/HttpEng.h"
-#include "platform/Signals.h"
 #include "platform/Environment.h"
 #include "platform/FileWatch.h"
 #include "platform/Module.h"
 #include "platform/Paths.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "platform/Threads.h"
 #include "platform/WindowTitle.h"
 
@@ -253,15 +253,16 @@ bool TServerQueue::TakeNextRequest(TQueueEntry& entry) {
   return false;
 }
 
-void TServerQueue::FinishQueuedRequest(const std::string& name) {
+bool TServerQueue::FinishQueuedRequest(const std::string& name) {
   const std::string queue = QueueFileName();
-  if (!FileExists(queue)) return;
+  if (!FileExists(queue)) return true;
   // The file stays locked from the read to the end of the rewrite, so an
   // entry appended meanwhile cannot be lost; a queue that cannot be read is
   // left as it is.
   TFile file;
-  if (OpenWithRetry(file, queue, FileAccess::ReadWrite, FileShare::Exclusive,
-                    FileCreate::OpenExisting, kQueueAttempts, kQueuePauseMs)) {
+  const bool opened = OpenWithRetry(file, queue, FileAccess::ReadWrite, FileShare::Exclusive,
+                                    FileCreate::OpenExisting, kQueueAttempts, kQueuePauseMs);
+  if (opened) {
     std::vector<TQueueEntry> rest;
     for (TQueueEntry& entry : DecodeEntries(ReadAll(file)))
       if (entry.EntryFile != name && entry.EntryState < EntryFinished)
@@ -269,6 +270,7 @@ void TServerQueue::FinishQueuedRequest(const std::string& name) {
     WriteEntries(file, rest);
   }
   if (Flavour.DeletesRequestFileAfterServing) DeleteFile(name);
+  return opened || !FileExists(queue);
 }
 
 bool TServerQueue::HandOver(TServerData& data) {

@@ -142,8 +142,9 @@ class TServerQueue {
   bool TakeNextRequest(TQueueEntry& entry);
   // Client: the state of its entry, 2 when it is gone, QueueMissing or QueueUnopenable.
   int GetRequestState(const TServerData& data);
-  // Server: removes every entry of `name` from the queue.
-  void FinishQueuedRequest(const std::string& name);
+  // Server: removes every entry of `name` from the queue. False when the
+  // queue stayed locked through every try: the entry is still there.
+  bool FinishQueuedRequest(const std::string& name);
   // Client that found no server: starts one and queues. Returns only when
   // every try failed; the caller then serves the request itself.
   bool HandOver(TServerData& data);

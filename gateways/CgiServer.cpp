@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/Signals.h"
 #include "platform/Files.h"
+#include "platform/Signals.h"
 
 namespace pithorama {
 
@@ -63,6 +63,7 @@ void TResidentServer::ServerTimerTick() {
   ticking_ = true;
   KillTimer(window_, kServerTimer);
   try {
+    FinishHeldEntries();
     TQueueEntry entry;
     if (queue_.TakeNextRequest(entry)) {
       if (EndsWithReq(entry.EntryFile) != queue_.Flavour.TakesReqEntries) {
@@ -74,7 +75,7 @@ void TResidentServer::ServerTimerTick() {
       if (FileExists(entry.EntryFile))
         HandleRequestFile(entry.EntryFile);
       else
-        queue_.FinishQueuedRequest(entry.EntryFile);
+        FinishEntry(entry.EntryFile);
     }
   } catch (const std::exception&) {
     // A failed look at the queue is tried again at the next tick.
@@ -90,7 +91,7 @@ void TResidentServer::ServerTimerTick() {
 void TResidentServer::HandleRequestFile(const std::string& name) {
   if (mode_ != TCGIMode::ServerThreadMode) {
     serve_(name);
-    queue_.FinishQueuedRequest(name);
+    FinishEntry(name);
     return;
   }
   {
@@ -100,6 +101,21 @@ void TResidentServer::HandleRequestFile(const std::string& name) {
   std::thread([this, name] { RunRequestThread(name); }).detach();
   // The entry is now taken: look for the next one at once.
   PostMessage(window_, WmQueueChanged, 0, 0);
+}
+
+void TResidentServer::FinishEntry(const std::string& name) {
+  if (queue_.FinishQueuedRequest(name)) return;
+  std::lock_guard<std::mutex> hold(heldLock_);
+  heldEntries_.push_back(name);
+}
+
+void TResidentServer::FinishHeldEntries() {
+  std::vector<std::string> held;
+  {
+    std::lock_guard<std::mutex> hold(heldLock_);
+    held.swap(heldEntries_);
+  }
+  for (const std::string& name : held) FinishEntry(name);
 }
 
 // One request on a thread of its own; the thread ends with it.
@@ -112,7 +128,7 @@ void TResidentServer::RunRequestThread(const std::string& name) {
   } catch (const std::exception&) {
   }
   try {
-    queue_.FinishQueuedRequest(name);
+    FinishEntry(name);
   } catch (const std::exception&) {
   }
   requestThread = nullptr;

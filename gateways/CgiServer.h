@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/HttpEng.h"
 #include "gateways/CgiQueue.h"
@@ -54,6 +55,11 @@ class TResidentServer {
  private:
   intptr_t WindowProc(unsigned message);
   void RunRequestThread(const std::string& name);
+  // Removes the served entry from the queue; when the queue stays locked
+  // through every try (many clients polling it), the entry is kept and
+  // finished at a later tick, so that its client is not left waiting.
+  void FinishEntry(const std::string& name);
+  void FinishHeldEntries();
 
   TServerQueue& queue_;
   TCGIMode mode_;
@@ -67,6 +73,8 @@ class TResidentServer {
   std::mutex threadsLock_;
   std::condition_variable threadsDone_;
   int runningThreads_ = 0;
+  std::mutex heldLock_;
+  std::vector<std::string> heldEntries_;
 };
 
 }  // namespace pithorama
