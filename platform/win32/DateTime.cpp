@@ -16,6 +16,22 @@ static TDateTime FromSystemTime(const SYSTEMTIME& t) {
   return EncodeDateTime(p);
 }
 
+namespace win32 {
+
+bool LocalAndUtcSystemTime(TDateTime localTime, SYSTEMTIME& local, SYSTEMTIME& utc) {
+  const DateTimeParts p = DecodeDateTime(localTime);
+  local = SYSTEMTIME{};
+  local.wYear = static_cast<WORD>(p.year);
+  local.wMonth = static_cast<WORD>(p.month);
+  local.wDay = static_cast<WORD>(p.day);
+  local.wHour = static_cast<WORD>(p.hour);
+  local.wMinute = static_cast<WORD>(p.minute);
+  local.wSecond = static_cast<WORD>(p.second);
+  return ::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) != 0;
+}
+
+}  // namespace win32
+
 TDateTime Now() {
   SYSTEMTIME local;
   ::GetLocalTime(&local);
@@ -32,17 +48,9 @@ uint32_t UtcMillisecondsOfDay() {
 // moment is the offset, daylight saving time included where the zone's rules
 // put it in force at that moment.
 int LocalToUtcOffsetMinutes(TDateTime localTime) {
-  DateTimeParts p = DecodeDateTime(localTime);
-  SYSTEMTIME local{};
-  local.wYear = static_cast<WORD>(p.year);
-  local.wMonth = static_cast<WORD>(p.month);
-  local.wDay = static_cast<WORD>(p.day);
-  local.wHour = static_cast<WORD>(p.hour);
-  local.wMinute = static_cast<WORD>(p.minute);
-  local.wSecond = static_cast<WORD>(p.second);
-  SYSTEMTIME utc;
+  SYSTEMTIME local, utc;
   FILETIME localFile, utcFile;
-  if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+  if (!win32::LocalAndUtcSystemTime(localTime, local, utc) ||
       !::SystemTimeToFileTime(&local, &localFile) || !::SystemTimeToFileTime(&utc, &utcFile))
     return 0;
   auto ticks = [](const FILETIME& f) {

@@ -26,9 +26,12 @@ int LastCode() { return static_cast<int>(::GetLastError()); }
 
 DWORD DesiredAccess(FileAccess access) {
   switch (access) {
-    case FileAccess::Read: return GENERIC_READ;
-    case FileAccess::Write: return GENERIC_WRITE;
-    case FileAccess::ReadWrite: return GENERIC_READ | GENERIC_WRITE;
+    case FileAccess::Read:
+      return GENERIC_READ;
+    case FileAccess::Write:
+      return GENERIC_WRITE;
+    case FileAccess::ReadWrite:
+      return GENERIC_READ | GENERIC_WRITE;
   }
   return 0;
 }
@@ -37,21 +40,30 @@ DWORD DesiredAccess(FileAccess access) {
 // deletion and renaming, so a reader never keeps a file from being replaced.
 DWORD ShareFlags(FileShare share) {
   switch (share) {
-    case FileShare::DenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    case FileShare::DenyWrite: return FILE_SHARE_READ;
-    case FileShare::DenyRead: return FILE_SHARE_WRITE;
-    case FileShare::Exclusive: return 0;
+    case FileShare::DenyNone:
+      return FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    case FileShare::DenyWrite:
+      return FILE_SHARE_READ;
+    case FileShare::DenyRead:
+      return FILE_SHARE_WRITE;
+    case FileShare::Exclusive:
+      return 0;
   }
   return 0;
 }
 
 DWORD Disposition(FileCreate create) {
   switch (create) {
-    case FileCreate::OpenExisting: return OPEN_EXISTING;
-    case FileCreate::OpenAlways: return OPEN_ALWAYS;
-    case FileCreate::CreateAlways: return CREATE_ALWAYS;
-    case FileCreate::CreateNew: return CREATE_NEW;
-    case FileCreate::CreatePrivate: return CREATE_ALWAYS;
+    case FileCreate::OpenExisting:
+      return OPEN_EXISTING;
+    case FileCreate::OpenAlways:
+      return OPEN_ALWAYS;
+    case FileCreate::CreateAlways:
+      return CREATE_ALWAYS;
+    case FileCreate::CreateNew:
+      return CREATE_NEW;
+    case FileCreate::CreatePrivate:
+      return CREATE_ALWAYS;
   }
   return OPEN_EXISTING;
 }
@@ -404,18 +416,9 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool SetFileDate(const std::string& path, TDateTime localTime) {
-  DateTimeParts p = DecodeDateTime(localTime);
-  SYSTEMTIME local{};
-  local.wYear = static_cast<WORD>(p.year);
-  local.wMonth = static_cast<WORD>(p.month);
-  local.wDay = static_cast<WORD>(p.day);
-  local.wHour = static_cast<WORD>(p.hour);
-  local.wMinute = static_cast<WORD>(p.minute);
-  local.wSecond = static_cast<WORD>(p.second);
-  SYSTEMTIME utc;
+  SYSTEMTIME local, utc;
   FILETIME time;
-  if (!::TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
-      !::SystemTimeToFileTime(&utc, &time))
+  if (!win32::LocalAndUtcSystemTime(localTime, local, utc) || !::SystemTimeToFileTime(&utc, &time))
     return false;
   HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -13,3 +13,13 @@
 
 #undef DeleteFile
 #undef PostMessage
+
+#include "platform/DateTime.h"
+
+namespace pithorama::win32 {
+
+// A local date-time as the system's broken-down local time and the UTC time
+// of the same moment under the zone's rules; false when the system refuses it.
+bool LocalAndUtcSystemTime(TDateTime localTime, SYSTEMTIME& local, SYSTEMTIME& utc);
+
+}  // namespace pithorama::win32
