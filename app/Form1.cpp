@@ -1,10 +1,10 @@
 #include "app/Form1.h"
 
 #include "app/BuildSettings.h"
-#include "engine/HttpEng.h"
-#include "platform/Paths.h"
-#include "store/QuoteDb.h"
-#include "store/logfile.h"
+#include "pithorama/engine/HttpEng.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/logfile.h"
 
 namespace pithorama::app {
 

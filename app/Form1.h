@@ -3,10 +3,10 @@
 // is never shown.
 #pragma once
 
-#include "engine/GenEng.h"
-#include "engine/HttpFilter.h"
-#include "mail/HSmtp.h"
-#include "platform/Component.h"
+#include "pithorama/engine/GenEng.h"
+#include "pithorama/engine/HttpFilter.h"
+#include "pithorama/mail/HSmtp.h"
+#include "pithorama/platform/Component.h"
 
 namespace pithorama::app {
 

@@ -1,12 +1,12 @@
 // pithorama built as a shared library that a web server loads: the same
 // modules and form as the program, started by the library's load hook.
-#include "platform/Library.h"
+#include "pithorama/platform/Library.h"
 
 #include "app/Form1.h"
-#include "gateways/LibraryGateways.h"
-#include "platform/Module.h"
-#include "store/QuoteDb.h"
-#include "store/logfile.h"
+#include "pithorama/gateways/LibraryGateways.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/logfile.h"
 
 using namespace pithorama;
 

@@ -1,11 +1,11 @@
 // pithorama: a CGI program that mails a random quote for every hit.
 #include "app/Form1.h"
-#include "gateways/CgiSEng.h"
-#include "gateways/CgiWEng.h"
-#include "platform/Environment.h"
-#include "platform/Module.h"
-#include "store/QuoteDb.h"
-#include "store/logfile.h"
+#include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/gateways/wincgi/CgiWEng.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/logfile.h"
 
 using namespace pithorama;
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <unordered_set>
 
-#include "engine/GenEng.h"
-#include "gateways/CgiSEng.h"
-#include "platform/Environment.h"
-#include "platform/Module.h"
+#include "pithorama/engine/GenEng.h"
+#include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
 
 using namespace pithorama;
 

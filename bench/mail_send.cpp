@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "mail/HSmtp.h"
-#include "platform/Files.h"
+#include "pithorama/mail/HSmtp.h"
+#include "pithorama/platform/Files.h"
 
 using namespace pithorama;
 

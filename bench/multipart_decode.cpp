@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/MultipartStream.h"
-#include "platform/Files.h"
+#include "pithorama/engine/multipart/MultipartStream.h"
+#include "pithorama/platform/Files.h"
 
 using namespace pithorama;
 

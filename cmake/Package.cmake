@@ -1,11 +1,11 @@
 # The library as a package that other projects build on: install rules, the
 # exported CMake package, the pkg-config file and the Debian package.
 #
-# Programs spell the headers <pithorama/engine/GenEng.h>; the library's own
-# files include each other as "platform/Module.h". Both work because the
-# headers sit under include/pithorama/<folder>/ and a program gets include/
-# and include/pithorama as include folders. The build tree offers the same
-# spelling through build/include/pithorama/<folder>, links to the sources.
+# Every file spells the library's headers "pithorama/<folder>/<file>.h", the
+# library's own headers too, so one include folder (include/ under the prefix)
+# is enough and no header of a program's own can stand in for one of ours.
+# The build tree offers the same spelling through
+# build/include/pithorama/<folder>, links to the source folders.
 
 # Libraries go to lib/ under every prefix, also /usr on a multiarch system;
 # -DCMAKE_INSTALL_LIBDIR=... chooses another folder.
@@ -18,8 +18,13 @@ include(CMakePackageConfigHelpers)
 set(PITHORAMA_PACKAGE_LIBRARIES platform engine gateways mail store)
 
 # Folders whose headers the package ships: every *.h in them at install time,
-# without the platform back ends, which only the library's own sources see.
+# but the ones that only the library's own sources see: the platform back
+# ends, the multipart decoder's pieces, the resident server's file formats
+# and the ISAPI filter's raw-data walk. The test installed_headers compiles
+# every shipped header on its own, so none of them can need a private one.
 set(PITHORAMA_PACKAGE_HEADER_FOLDERS platform engine gateways mail store)
+set(PITHORAMA_PRIVATE_HEADER_PATTERNS posix win32 multipart RequestFile.h AnswerCopy.h
+    IsapiRawData.h)
 
 set(PITHORAMA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/pithorama)
 
@@ -94,13 +99,12 @@ function(pithorama_package_library lib)
   set_target_properties(${lib} PROPERTIES OUTPUT_NAME pithorama-${lib} EXPORT_NAME ${lib}
                                           VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION})
   target_compile_features(${lib} PUBLIC cxx_std_20)
-  target_include_directories(${lib} INTERFACE $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/include>
-                                              $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}>)
+  target_include_directories(${lib} PUBLIC $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/include>)
   install(TARGETS ${lib} EXPORT pithoramaTargets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${CMAKE_INSTALL_INCLUDEDIR}/pithorama)
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endfunction()
 
 # An installed program finds the package's shared libraries relative to its
@@ -113,12 +117,15 @@ function(pithorama_program_rpath program folder)
 endfunction()
 
 function(pithorama_install_headers)
+  set(private_patterns "")
+  foreach(pattern ${PITHORAMA_PRIVATE_HEADER_PATTERNS})
+    list(APPEND private_patterns PATTERN ${pattern} EXCLUDE)
+  endforeach()
   foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
     if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
       install(DIRECTORY ${CMAKE_SOURCE_DIR}/${folder}/
               DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pithorama/${folder}
-              FILES_MATCHING PATTERN "*.h"
-              PATTERN "posix" EXCLUDE PATTERN "win32" EXCLUDE)
+              FILES_MATCHING PATTERN "*.h" ${private_patterns})
     endif()
   endforeach()
 endfunction()

@@ -1,6 +1,6 @@
-#include "engine/FormFields.h"
+#include "pithorama/engine/FormFields.h"
 
-#include "engine/HttpText.h"
+#include "pithorama/engine/HttpText.h"
 
 namespace pithorama {
 namespace {

@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

@@ -1,9 +1,9 @@
-#include "engine/GenEng.h"
+#include "pithorama/engine/GenEng.h"
 
 #include <array>
 
-#include "platform/Environment.h"
-#include "platform/Module.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
 
 namespace pithorama {
 

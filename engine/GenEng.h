@@ -11,7 +11,7 @@
 // step, so the engine layer never names a gateway.
 #pragma once
 
-#include "engine/HttpEng.h"
+#include "pithorama/engine/HttpEng.h"
 
 namespace pithorama {
 

@@ -1,6 +1,6 @@
-#include "engine/HUtils.h"
+#include "pithorama/engine/HUtils.h"
 
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Component.h"
+#include "pithorama/platform/Component.h"
 
 namespace pithorama {
 

@@ -1,15 +1,15 @@
-#include "engine/HttpEng.h"
+#include "pithorama/engine/HttpEng.h"
 
 #include <mutex>
 #include <utility>
 
-#include "engine/FormDecoder.h"
-#include "engine/HUtils.h"
-#include "engine/Scramble.h"
-#include "platform/Files.h"
-#include "platform/Module.h"
-#include "platform/Random.h"
-#include "platform/Signals.h"
+#include "pithorama/engine/multipart/FormDecoder.h"
+#include "pithorama/engine/HUtils.h"
+#include "pithorama/engine/Scramble.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Random.h"
+#include "pithorama/platform/Signals.h"
 
 namespace pithorama {
 
@@ -315,10 +315,26 @@ TStringList THttpEngine::ParseFieldNames(std::string_view text) {
   return names;
 }
 
+namespace {
+
+// The body as the gateway delivers it.
+class TEngineBody : public TByteSource {
+ public:
+  explicit TEngineBody(THttpEngine& engine) : engine_(engine) {}
+  int64_t Read(void* buffer, size_t count) override { return engine_.ReadBuffer(buffer, count); }
+
+ private:
+  THttpEngine& engine_;
+};
+
+}  // namespace
+
 std::string THttpEngine::ReadMultipartInput() {
   requestState.TempFiles = std::make_unique<TStringList>();
   std::string result;
-  DecodeMultipart(*this, result);
+  TEngineBody body(*this);
+  DecodeMultipart(body, GetContentLength(), GetContentType(), TempDir, *requestState.TempFiles,
+                  result);
   return result;
 }
 
@@ -354,66 +370,6 @@ void THttpEngine::SaveSession() {
 }
 
 // ---- module routines -----------------------------------------------------------
-
-namespace {
-
-// The longest message of one error-log line, counted after escaping.
-constexpr size_t kMaxLogMessage = 2048;
-
-// A relative "CGI_LOG_DIR" counts from the module's folder: the log file's
-// name is built from there, so the folder is made there too.
-std::string ErrorLogFolder() {
-  const std::string moduleFolder = ExtractFilePath(ModuleFileName());
-  std::string folder = GetEnvVar("CGI_LOG_DIR");
-  if (folder.empty())
-    folder = moduleFolder + "Log";
-  else if (!HostPathStyle().isAbsolute(folder))
-    folder = moduleFolder + folder;
-  if (!FileExists(folder) && !DirectoryExists(folder) && !CreateDir(folder)) folder = moduleFolder;
-  return folder;
-}
-
-// Messages carry request text: control characters are written as escapes
-// (\r, \n, \t, \xHH), so that one entry stays one line, and the message is
-// cut after kMaxLogMessage bytes, marked by "[...]".
-std::string EscapeLogText(std::string_view message) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (char c : message) {
-    if (text.size() >= kMaxLogMessage) return text + "[...]";
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F)
-      text.push_back(c);
-    else if (c == '\r')
-      text += "\\r";
-    else if (c == '\n')
-      text += "\\n";
-    else if (c == '\t')
-      text += "\\t";
-    else
-      text.append("\\x").append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
-  }
-  return text;
-}
-
-}  // namespace
-
-void WriteErrorLog(std::string_view message) {
-  try {
-    const std::string module = ModuleFileName();
-    const std::string path =
-        BuildFileName(module, ErrorLogFolder(), false, ExtractFileName(module), false, "Log");
-    const TDateTime now = Now();
-    std::string line = FormatShortDate(now) + " " + FormatLongTime(now) + ",  " +
-                       std::to_string(requestState.RequestNumber) + " : ";
-    line.append(EscapeLogText(message)).append("\r\n");
-    // One append of the whole line: entries of processes that log at once stay whole.
-    int errorCode = 0;
-    AppendToFile(path, line, errorCode);
-  } catch (...) {
-    // Logging never raises.
-  }
-}
 
 void TerminateProgram() {
   if (IsLibrary()) return;

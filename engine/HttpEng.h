@@ -13,12 +13,13 @@
 #include <string>
 #include <string_view>
 
-#include "engine/HttpText.h"
-#include "platform/Component.h"
-#include "platform/DateTime.h"
-#include "platform/Errors.h"
-#include "platform/Strings.h"
-#include "platform/Threads.h"
+#include "pithorama/engine/ErrorLog.h"
+#include "pithorama/engine/HttpText.h"
+#include "pithorama/platform/Component.h"
+#include "pithorama/platform/DateTime.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Strings.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
@@ -148,8 +149,6 @@ class THttpEngine : public TComponent {
   void ReportRequestError(const std::exception& error);
 };
 
-// Appends "date time,  number : message" to the program's error log; never raises.
-void WriteErrorLog(std::string_view message);
 // Frees the application's forms and data modules, last first, and ends the
 // process through the normal end. Does nothing in a library.
 void TerminateProgram();

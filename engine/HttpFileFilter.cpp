@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/HttpFilter.h"
-#include "platform/Errors.h"
-#include "platform/Files.h"
-#include "platform/Module.h"
+#include "pithorama/engine/HttpFilter.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Module.h"
 
 namespace pithorama {
 

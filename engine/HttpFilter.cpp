@@ -1,12 +1,12 @@
 // Entry replacement of the template filter.
-#include "engine/HttpFilter.h"
+#include "pithorama/engine/HttpFilter.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "engine/HttpEng.h"
-#include "platform/DateTime.h"
-#include "platform/Strings.h"
+#include "pithorama/engine/HttpEng.h"
+#include "pithorama/platform/DateTime.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

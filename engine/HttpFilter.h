@@ -21,8 +21,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Component.h"
-#include "platform/Paths.h"
+#include "pithorama/platform/Component.h"
+#include "pithorama/platform/Paths.h"
 
 namespace pithorama {
 

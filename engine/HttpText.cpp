@@ -1,10 +1,10 @@
-#include "engine/HttpText.h"
+#include "pithorama/engine/HttpText.h"
 
 #include <array>
 #include <cstdio>
 
-#include "platform/Environment.h"
-#include "platform/Strings.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/DateTime.h"
-#include "platform/Paths.h"
+#include "pithorama/platform/DateTime.h"
+#include "pithorama/platform/Paths.h"
 
 namespace pithorama {
 

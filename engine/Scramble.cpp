@@ -1,4 +1,4 @@
-#include "engine/Scramble.h"
+#include "pithorama/engine/Scramble.h"
 
 #include <utility>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "mail/AddressList.h"
-#include "mail/HeaderText.h"
+#include "pithorama/mail/AddressList.h"
+#include "pithorama/mail/HeaderText.h"
 
 namespace {
 

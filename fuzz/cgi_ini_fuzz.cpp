@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "gateways/CgiIniFile.h"
+#include "pithorama/gateways/wincgi/CgiIniFile.h"
 
 using pithorama::TCGIIniFile;
 

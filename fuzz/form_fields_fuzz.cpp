@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "engine/FormFields.h"
-#include "engine/HttpEng.h"
+#include "pithorama/engine/FormFields.h"
+#include "pithorama/engine/HttpEng.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace pithorama;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "gateways/IsapiRawData.h"
+#include "pithorama/gateways/isapi/IsapiRawData.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto scan = pithorama::ScanRawRequest(std::string_view(reinterpret_cast<const char*>(data), size));

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/MultipartStream.h"
-#include "platform/Files.h"
-#include "platform/Random.h"
+#include "pithorama/engine/multipart/MultipartStream.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Random.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Files.h"
-#include "platform/Random.h"
-#include "store/QuoteDb.h"
-#include "store/QuoteDecoder.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Random.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/QuoteDecoder.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "gateways/AnswerCopy.h"
-#include "gateways/RequestFile.h"
+#include "pithorama/gateways/resident/AnswerCopy.h"
+#include "pithorama/gateways/resident/RequestFile.h"
 
 using namespace pithorama;
 

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/HttpEng.h"
-#include "engine/HttpFilter.h"
-#include "platform/Files.h"
+#include "pithorama/engine/HttpEng.h"
+#include "pithorama/engine/HttpFilter.h"
+#include "pithorama/platform/Files.h"
 
 namespace {
 

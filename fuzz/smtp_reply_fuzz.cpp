@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "mail/SmtpReply.h"
+#include "pithorama/mail/SmtpReply.h"
 
 namespace {
 

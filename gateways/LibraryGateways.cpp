@@ -1,8 +1,8 @@
-#include "gateways/LibraryGateways.h"
+#include "pithorama/gateways/LibraryGateways.h"
 
-#include "gateways/IsapiEng.h"
-#include "gateways/NsapiExp.h"
-#include "platform/Module.h"
+#include "pithorama/gateways/isapi/IsapiEng.h"
+#include "pithorama/gateways/nsapi/NsapiExp.h"
+#include "pithorama/platform/Module.h"
 
 namespace pithorama {
 

@@ -1,8 +1,8 @@
-#include "mail/AddressList.h"
+#include "pithorama/mail/AddressList.h"
 
 #include <algorithm>
 
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 namespace {

@@ -1,17 +1,17 @@
 // The SMTP dialogue (RFC 5321): connect, greeting, HELO, MAIL FROM, one RCPT
 // TO per recipient, DATA, the message text and QUIT, as steps that NextStep
 // orders. One deadline bounds the whole dialogue.
-#include "mail/HSmtp.h"
+#include "pithorama/mail/HSmtp.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "mail/HeaderText.h"
-#include "mail/QuotedPrintable.h"
-#include "platform/Errors.h"
-#include "platform/Files.h"
-#include "platform/Messages.h"
+#include "pithorama/mail/HeaderText.h"
+#include "pithorama/mail/QuotedPrintable.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Messages.h"
 
 namespace pithorama {
 namespace {

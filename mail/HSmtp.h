@@ -19,12 +19,12 @@
 #include <functional>
 #include <string>
 
-#include "mail/AddressList.h"
-#include "mail/HSockets.h"
-#include "mail/MailText.h"
-#include "mail/SmtpReply.h"
-#include "platform/DateTime.h"
-#include "platform/Strings.h"
+#include "pithorama/mail/AddressList.h"
+#include "pithorama/mail/HSockets.h"
+#include "pithorama/mail/MailText.h"
+#include "pithorama/mail/SmtpReply.h"
+#include "pithorama/platform/DateTime.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

@@ -1,8 +1,8 @@
-#include "mail/HSockets.h"
+#include "pithorama/mail/HSockets.h"
 
 #include <iterator>
 
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 namespace {

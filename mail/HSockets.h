@@ -21,8 +21,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/Component.h"
-#include "platform/Sockets.h"
+#include "pithorama/platform/Component.h"
+#include "pithorama/platform/Sockets.h"
 
 namespace pithorama {
 

@@ -1,10 +1,10 @@
-#include "mail/HeaderText.h"
+#include "pithorama/mail/HeaderText.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <random>
 
-#include "mail/AddressList.h"
+#include "pithorama/mail/AddressList.h"
 
 namespace pithorama {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/DateTime.h"
-#include "platform/Strings.h"
+#include "pithorama/platform/DateTime.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

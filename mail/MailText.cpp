@@ -1,4 +1,4 @@
-#include "mail/MailText.h"
+#include "pithorama/mail/MailText.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Paths.h"
-#include "platform/Strings.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

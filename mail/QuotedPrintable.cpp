@@ -1,4 +1,4 @@
-#include "mail/QuotedPrintable.h"
+#include "pithorama/mail/QuotedPrintable.h"
 
 namespace pithorama {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/SmtpReply.h"
+#include "pithorama/mail/SmtpReply.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "platform/Component.h"
+#include "pithorama/platform/Component.h"
 
 #include <algorithm>
 
-#include "platform/Errors.h"
-#include "platform/Messages.h"
-#include "platform/Module.h"
-#include "platform/Strings.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Messages.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

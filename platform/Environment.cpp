@@ -1,8 +1,8 @@
 // The command line as the programs hand it over, or as the back end reads it
 // from the process.
-#include "platform/Environment.h"
+#include "pithorama/platform/Environment.h"
 
-#include "platform/ProcessCommandLine.h"
+#include "pithorama/platform/ProcessCommandLine.h"
 
 namespace pithorama {
 

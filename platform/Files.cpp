@@ -1,6 +1,6 @@
 // The file services that every back end shares, written against the back
 // end's primitives.
-#include "platform/Files.h"
+#include "pithorama/platform/Files.h"
 
 #include <algorithm>
 #include <chrono>

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/DateTime.h"
+#include "pithorama/platform/DateTime.h"
 
 namespace pithorama {
 

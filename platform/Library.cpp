@@ -1,7 +1,7 @@
-#include "platform/Library.h"
+#include "pithorama/platform/Library.h"
 
-#include "platform/Component.h"
-#include "platform/Module.h"
+#include "pithorama/platform/Component.h"
+#include "pithorama/platform/Module.h"
 
 namespace pithorama {
 

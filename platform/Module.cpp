@@ -1,6 +1,6 @@
 // Library mode and the start and end steps of the modules, alike on every
 // back end.
-#include "platform/Module.h"
+#include "pithorama/platform/Module.h"
 
 #include <cstdlib>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "platform/Random.h"
+#include "pithorama/platform/Random.h"
 
 #include <atomic>
 
-#include "platform/DateTime.h"
+#include "pithorama/platform/DateTime.h"
 
 namespace pithorama {
 

@@ -32,7 +32,7 @@
 
 #include <string>
 
-#include "platform/Messages.h"
+#include "pithorama/platform/Messages.h"
 
 namespace pithorama {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Messages.h"
+#include "pithorama/platform/Messages.h"
 
 namespace pithorama {
 

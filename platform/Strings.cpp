@@ -1,8 +1,8 @@
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 #include <algorithm>
 
-#include "platform/Errors.h"
+#include "pithorama/platform/Errors.h"
 
 namespace pithorama {
 

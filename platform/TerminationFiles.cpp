@@ -1,9 +1,9 @@
-#include "platform/TerminationFiles.h"
+#include "pithorama/platform/TerminationFiles.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "platform/Signals.h"
+#include "pithorama/platform/Signals.h"
 
 namespace pithorama {
 namespace {

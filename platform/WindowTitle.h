@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Files.h"
+#include "pithorama/platform/Files.h"
 
 namespace pithorama {
 

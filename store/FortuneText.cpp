@@ -1,6 +1,6 @@
-#include "store/FortuneText.h"
+#include "pithorama/store/FortuneText.h"
 
-#include "store/QuoteDecoder.h"
+#include "pithorama/store/QuoteDecoder.h"
 
 namespace pithorama {
 

@@ -1,15 +1,15 @@
 // Picking a random quote.
-#include "store/QuoteDb.h"
+#include "pithorama/store/QuoteDb.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 
-#include "platform/Errors.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
-#include "platform/Random.h"
-#include "store/QuoteDecoder.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Random.h"
+#include "pithorama/store/QuoteDecoder.h"
 
 namespace pithorama {
 

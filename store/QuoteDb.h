@@ -14,9 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/Module.h"
-#include "platform/Strings.h"
-#include "store/SharedString.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Strings.h"
+#include "pithorama/store/SharedString.h"
 
 namespace pithorama {
 

@@ -1,4 +1,4 @@
-#include "store/QuoteDecoder.h"
+#include "pithorama/store/QuoteDecoder.h"
 
 namespace pithorama {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 

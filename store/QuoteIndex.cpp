@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/Errors.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
-#include "platform/Signals.h"
-#include "store/QuoteDb.h"
-#include "store/QuoteDecoder.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Signals.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/QuoteDecoder.h"
 
 namespace pithorama {
 

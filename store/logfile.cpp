@@ -1,7 +1,7 @@
-#include "store/logfile.h"
+#include "pithorama/store/logfile.h"
 
-#include "platform/Errors.h"
-#include "platform/Files.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Files.h"
 
 namespace pithorama {
 

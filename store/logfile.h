@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Module.h"
-#include "platform/Paths.h"
-#include "store/SharedString.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/store/SharedString.h"
 
 namespace pithorama {
 

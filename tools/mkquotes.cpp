@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Files.h"
-#include "platform/Paths.h"
-#include "store/FortuneText.h"
-#include "store/QuoteDb.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/store/FortuneText.h"
+#include "pithorama/store/QuoteDb.h"
 
 using namespace pithorama;
 

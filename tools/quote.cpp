@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/Errors.h"
-#include "platform/Files.h"
-#include "platform/Module.h"
-#include "store/QuoteDb.h"
-#include "store/logfile.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/logfile.h"
 
 using namespace pithorama;
 

@@ -2,8 +2,8 @@
 // handler that answers the request variables and every form field as a page.
 #pragma once
 
-#include "engine/GenEng.h"
-#include "platform/Component.h"
+#include "pithorama/engine/GenEng.h"
+#include "pithorama/platform/Component.h"
 
 namespace echo {
 

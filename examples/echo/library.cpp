@@ -1,10 +1,10 @@
 // The echo program built as a shared library that a web server loads: the
 // same form, started by the library's load hook instead of main.
-#include "platform/Library.h"
+#include "pithorama/platform/Library.h"
 
 #include "examples/echo/EchoForm.h"
-#include "gateways/LibraryGateways.h"
-#include "platform/Module.h"
+#include "pithorama/gateways/LibraryGateways.h"
+#include "pithorama/platform/Module.h"
 
 using namespace pithorama;
 

@@ -1,10 +1,10 @@
 // The echo program: answers every request with its variables and form fields,
 // under standard CGI and under Windows CGI alike.
 #include "examples/echo/EchoForm.h"
-#include "gateways/CgiSEng.h"
-#include "gateways/CgiWEng.h"
-#include "platform/Environment.h"
-#include "platform/Module.h"
+#include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/gateways/wincgi/CgiWEng.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
 
 using namespace pithorama;
 

@@ -4,10 +4,10 @@
 // ServerMode (one request at a time, on the main thread) or ServerThreadMode
 // (a thread per request).
 #include "examples/echo/EchoForm.h"
-#include "gateways/CgiSEng.h"
-#include "gateways/CgiWEng.h"
-#include "platform/Environment.h"
-#include "platform/Module.h"
+#include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/gateways/wincgi/CgiWEng.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
 
 using namespace pithorama;
 

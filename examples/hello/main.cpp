@@ -1,6 +1,6 @@
 // The first program on the library: answers "Hello, <name>" to a CGI request.
 #include <pithorama/engine/GenEng.h>
-#include <pithorama/gateways/CgiSEng.h>
+#include <pithorama/gateways/cgi/CgiSEng.h>
 #include <pithorama/platform/Environment.h>
 #include <pithorama/platform/Module.h>
 

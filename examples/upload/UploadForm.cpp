@@ -3,9 +3,9 @@
 #include <string>
 
 #include "examples/upload/UploadPage.h"
-#include "platform/Files.h"
-#include "platform/Module.h"
-#include "platform/Paths.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Paths.h"
 
 namespace upload {
 

@@ -3,8 +3,8 @@
 // handler that shows the form (GET) or what was posted (POST).
 #pragma once
 
-#include "engine/GenEng.h"
-#include "platform/Component.h"
+#include "pithorama/engine/GenEng.h"
+#include "pithorama/platform/Component.h"
 
 namespace upload {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "examples/upload/Sha256.h"
-#include "platform/Files.h"
+#include "pithorama/platform/Files.h"
 
 namespace upload {
 

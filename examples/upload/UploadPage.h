@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/Strings.h"
+#include "pithorama/platform/Strings.h"
 
 namespace upload {
 

@@ -2,10 +2,10 @@
 // form is answered with every field and, for each uploaded file, its size and
 // SHA-256.
 #include "examples/upload/UploadForm.h"
-#include "gateways/CgiSEng.h"
-#include "gateways/CgiWEng.h"
-#include "platform/Environment.h"
-#include "platform/Module.h"
+#include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/gateways/wincgi/CgiWEng.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
 
 using namespace pithorama;
 

@@ -1,4 +1,4 @@
-#include "platform/DateTime.h"
+#include "pithorama/platform/DateTime.h"
 
 #include <time.h>
 

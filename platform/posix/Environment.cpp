@@ -1,4 +1,4 @@
-#include "platform/Environment.h"
+#include "pithorama/platform/Environment.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/ProcessCommandLine.h"
+#include "pithorama/platform/ProcessCommandLine.h"
 
 namespace pithorama {
 

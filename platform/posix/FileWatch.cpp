@@ -3,15 +3,15 @@
 // folder are read and dropped. IN_CLOSE_WRITE is left out on purpose: every
 // open for writing gives one, even without a write, and a watcher that opens
 // the file itself would wake itself for ever.
-#include "platform/FileWatch.h"
+#include "pithorama/platform/FileWatch.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "platform/Paths.h"
-#include "platform/posix/SocketWatch.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/posix/SocketWatch.h"
 
 namespace pithorama {
 

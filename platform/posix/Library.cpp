@@ -1,4 +1,4 @@
-#include "platform/Library.h"
+#include "pithorama/platform/Library.h"
 
 #include <dlfcn.h>
 

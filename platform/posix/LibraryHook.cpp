@@ -10,8 +10,8 @@
 #include <exception>
 #include <mutex>
 
-#include "platform/Library.h"
-#include "platform/Module.h"
+#include "pithorama/platform/Library.h"
+#include "pithorama/platform/Module.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/Messages.h"
-#include "platform/Sockets.h"
-#include "platform/posix/SocketWatch.h"
+#include "pithorama/platform/Messages.h"
+#include "pithorama/platform/Sockets.h"
+#include "pithorama/platform/posix/SocketWatch.h"
 
 namespace pithorama {
 namespace {

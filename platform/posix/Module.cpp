@@ -1,4 +1,4 @@
-#include "platform/Module.h"
+#include "pithorama/platform/Module.h"
 
 #include <dlfcn.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
-#include "platform/Paths.h"
+#include "pithorama/platform/Paths.h"
 
-#include "platform/SystemDrive.h"
+#include "pithorama/platform/SystemDrive.h"
 
 namespace pithorama {
 

@@ -1,4 +1,4 @@
-#include "platform/Process.h"
+#include "pithorama/platform/Process.h"
 
 #include <fcntl.h>
 #include <signal.h>

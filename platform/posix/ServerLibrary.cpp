@@ -1,8 +1,8 @@
-#include "platform/ServerLibrary.h"
+#include "pithorama/platform/ServerLibrary.h"
 
-#include "platform/Environment.h"
-#include "platform/Module.h"
-#include "platform/Paths.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Paths.h"
 
 namespace pithorama {
 

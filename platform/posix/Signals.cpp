@@ -1,6 +1,6 @@
 // Termination signals on POSIX. The handlers delete the registered files
 // through RemoveRegisteredFiles, which is safe inside a signal handler.
-#include "platform/Signals.h"
+#include "pithorama/platform/Signals.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -9,8 +9,8 @@
 
 #include <cerrno>
 
-#include "platform/TerminationFiles.h"
-#include "platform/posix/SocketWatch.h"
+#include "pithorama/platform/TerminationFiles.h"
+#include "pithorama/platform/posix/SocketWatch.h"
 
 namespace pithorama {
 namespace {

@@ -1,6 +1,6 @@
 // Sockets on POSIX. Every errno and resolver code becomes a socket error
 // number here (SocketErrorFromErrno, ResolverError) and nowhere else.
-#include "platform/Sockets.h"
+#include "pithorama/platform/Sockets.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -16,7 +16,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "platform/posix/SocketWatch.h"
+#include "pithorama/platform/posix/SocketWatch.h"
 
 namespace pithorama {
 namespace {

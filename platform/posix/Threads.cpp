@@ -1,4 +1,4 @@
-#include "platform/Threads.h"
+#include "pithorama/platform/Threads.h"
 
 #include <time.h>
 

@@ -3,7 +3,7 @@
 // /tmp/pithorama-windows-<uid>, made by and for the user alone. The folder is
 // chosen from the user id only, never from the environment, so a program
 // started by a web server and one started by hand find the same titles.
-#include "platform/WindowTitle.h"
+#include "pithorama/platform/WindowTitle.h"
 
 #include <sys/file.h>
 #include <sys/stat.h>

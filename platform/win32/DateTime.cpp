@@ -1,6 +1,6 @@
-#include "platform/DateTime.h"
+#include "pithorama/platform/DateTime.h"
 
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

@@ -1,11 +1,11 @@
-#include "platform/Environment.h"
+#include "pithorama/platform/Environment.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "platform/ProcessCommandLine.h"
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/ProcessCommandLine.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

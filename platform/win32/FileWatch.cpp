@@ -5,7 +5,7 @@
 // thread wakes from WaitForMessage, and its pump reads the names and posts
 // the message. Only name and size changes count: a change of the times alone
 // (a touch) is no change of the content.
-#include "platform/FileWatch.h"
+#include "pithorama/platform/FileWatch.h"
 
 #define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
@@ -16,7 +16,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/win32/SocketWatch.h"
+#include "pithorama/platform/win32/SocketWatch.h"
 
 namespace pithorama {
 namespace {

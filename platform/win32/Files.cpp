@@ -1,6 +1,6 @@
 // Files on Windows: sharing modes are CreateFile's share flags, so the system's
 // processes and every other program on the machine see the same conflicts.
-#include "platform/Files.h"
+#include "pithorama/platform/Files.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 // After <windows.h>, which it needs.
 #include <sddl.h>
 

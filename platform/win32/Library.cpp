@@ -1,7 +1,7 @@
-#include "platform/Library.h"
+#include "pithorama/platform/Library.h"
 
-#include "platform/Files.h"
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

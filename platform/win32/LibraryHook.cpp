@@ -9,9 +9,9 @@
 #include <exception>
 #include <mutex>
 
-#include "platform/Library.h"
-#include "platform/Module.h"
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/Library.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/Messages.h"
-#include "platform/win32/SocketWatch.h"
+#include "pithorama/platform/Messages.h"
+#include "pithorama/platform/win32/SocketWatch.h"
 
 namespace pithorama {
 namespace {

@@ -1,8 +1,8 @@
-#include "platform/Module.h"
+#include "pithorama/platform/Module.h"
 
 #include <string>
 
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

@@ -1,7 +1,7 @@
-#include "platform/Paths.h"
+#include "pithorama/platform/Paths.h"
 
-#include "platform/SystemDrive.h"
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/SystemDrive.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

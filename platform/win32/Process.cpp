@@ -1,6 +1,6 @@
-#include "platform/Process.h"
+#include "pithorama/platform/Process.h"
 
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

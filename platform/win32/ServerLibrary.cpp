@@ -1,7 +1,7 @@
-#include "platform/ServerLibrary.h"
+#include "pithorama/platform/ServerLibrary.h"
 
-#include "platform/Environment.h"
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

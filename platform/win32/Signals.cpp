@@ -3,13 +3,13 @@
 // process. The console calls its handlers on a thread of its own, so the
 // handler here may post messages and wait; the C runtime's SIGTERM handler
 // runs on the raising thread, where both come to the same actions.
-#include "platform/Signals.h"
+#include "pithorama/platform/Signals.h"
 
 #include <atomic>
 #include <csignal>
 
-#include "platform/TerminationFiles.h"
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/TerminationFiles.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 namespace {

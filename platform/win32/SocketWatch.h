@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "platform/Messages.h"
+#include "pithorama/platform/Messages.h"
 
 namespace pithorama::win32 {
 

@@ -14,7 +14,7 @@
 //   the owning thread before the window's procedure sees them, as the POSIX
 //   back end does: FdRead only with data (or an error) waiting and once until
 //   the next receive, FdClose only after the data has been read.
-#include "platform/Sockets.h"
+#include "pithorama/platform/Sockets.h"
 
 #define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>
@@ -27,7 +27,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/win32/SocketWatch.h"
+#include "pithorama/platform/win32/SocketWatch.h"
 
 namespace pithorama {
 namespace {

@@ -1,6 +1,6 @@
-#include "platform/Threads.h"
+#include "pithorama/platform/Threads.h"
 
-#include "platform/win32/WindowsApi.h"
+#include "pithorama/platform/win32/WindowsApi.h"
 
 namespace pithorama {
 

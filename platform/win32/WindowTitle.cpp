@@ -4,7 +4,7 @@
 // ends takes its windows with it. The window is a real top-level one, not a
 // message-only window: those are not meant to be found by title (Wine finds
 // them nevertheless), and the search must behave the same everywhere.
-#include "platform/WindowTitle.h"
+#include "pithorama/platform/WindowTitle.h"
 
 #define WIN32_LEAN_AND_MEAN  // <windows.h> without the old winsock.h
 #include <windows.h>

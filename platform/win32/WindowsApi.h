@@ -14,7 +14,7 @@
 #undef DeleteFile
 #undef PostMessage
 
-#include "platform/DateTime.h"
+#include "pithorama/platform/DateTime.h"
 
 namespace pithorama::win32 {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/HUtils.h"
-#include "platform/Errors.h"
+#include "pithorama/engine/HUtils.h"
+#include "pithorama/platform/Errors.h"
 
 using namespace pithorama;
 

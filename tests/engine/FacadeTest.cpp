@@ -3,13 +3,14 @@
 #include <cstdlib>
 #include <thread>
 
-#include "engine/GenEng.h"
-#include "platform/Environment.h"
-#include "platform/Module.h"
+#include "pithorama/engine/GenEng.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
 #include "tests/support/FakeEngine.h"
 #include "tests/support/ThisProcess.h"
 
 using namespace pithorama;
+using pithorama::test::FakeEngine;
 
 namespace {
 
@@ -41,8 +42,8 @@ class FacadeSelection : public ::testing::Test {
     RequestState().CurrentEngine = nullptr;
   }
   void TearDown() override {
-    testsupport::UnsetEnvironment("SERVER_SOFTWARE");
-    testsupport::UnsetEnvironment("CGI_VERSION");
+    pithorama::test::UnsetEnvironment("SERVER_SOFTWARE");
+    pithorama::test::UnsetEnvironment("CGI_VERSION");
     SetLibraryMode(false);
     RequestState().CurrentEngine = nullptr;
   }
@@ -93,10 +94,10 @@ TEST_F(FacadeSelection, Table) {
     SCOPED_TRACE(c.name);
     created.clear();
     SetLibraryMode(c.library);
-    if (c.serverSoftware) testsupport::SetEnvironment("SERVER_SOFTWARE", c.serverSoftware);
-    else testsupport::UnsetEnvironment("SERVER_SOFTWARE");
-    if (c.cgiVersion) testsupport::SetEnvironment("CGI_VERSION", c.cgiVersion);
-    else testsupport::UnsetEnvironment("CGI_VERSION");
+    if (c.serverSoftware) pithorama::test::SetEnvironment("SERVER_SOFTWARE", c.serverSoftware);
+    else pithorama::test::UnsetEnvironment("SERVER_SOFTWARE");
+    if (c.cgiVersion) pithorama::test::SetEnvironment("CGI_VERSION", c.cgiVersion);
+    else pithorama::test::UnsetEnvironment("CGI_VERSION");
     Args(c.args);
     stdMakesItselfCurrent = c.stdCurrent;
 
@@ -122,7 +123,7 @@ TEST_F(FacadeSelection, Table) {
 }
 
 TEST_F(FacadeSelection, SettersReachTheCurrentEngineOnly) {
-  testsupport::SetEnvironment("SERVER_SOFTWARE", "lighttpd");
+  pithorama::test::SetEnvironment("SERVER_SOFTWARE", "lighttpd");
   Args({});
   stdMakesItselfCurrent = true;
   auto* form = new TForm(Application);

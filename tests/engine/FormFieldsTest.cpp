@@ -2,8 +2,8 @@
 // the text answer.
 #include <gtest/gtest.h>
 
-#include "engine/FormFields.h"
-#include "engine/HttpEng.h"
+#include "pithorama/engine/FormFields.h"
+#include "pithorama/engine/HttpEng.h"
 
 using namespace pithorama;
 

@@ -6,14 +6,15 @@
 #include <memory>
 #include <thread>
 
-#include "engine/HUtils.h"
-#include "engine/HttpEng.h"
-#include "platform/Files.h"
-#include "platform/Module.h"
+#include "pithorama/engine/HUtils.h"
+#include "pithorama/engine/HttpEng.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Module.h"
 #include "tests/support/FakeEngine.h"
 #include "tests/support/Process.h"
 
 using namespace pithorama;
+using pithorama::test::FakeEngine;
 
 namespace {
 
@@ -122,19 +123,19 @@ TEST(RequestCycle, AnswerBytes) {
 }
 
 TEST(RequestCycle, ExpiresIsThousandDaysBack) {
-  testsupport::SetEnvironment("TZ", "UTC0");
+  pithorama::test::SetEnvironment("TZ", "UTC0");
   FakeEngine engine;
   engine.NoCache = true;
   engine.OnExecRequest = [&](TObject*) { engine.Write("<x>"); };
   engine.RunRequest();
   const std::string expected = "Expires:" + HttpDate(Now() - 1000).substr(0, 16);
   EXPECT_NE(engine.answer.find(expected), std::string::npos) << engine.answer;
-  testsupport::UnsetEnvironment("TZ");
+  pithorama::test::UnsetEnvironment("TZ");
 }
 
 TEST(RequestCycle, ErrorGoesToHandlerOrLog) {
-  testsupport::TempFolder logs;
-  testsupport::SetEnvironment("CGI_LOG_DIR", logs.Path());
+  pithorama::test::TempFolder logs;
+  pithorama::test::SetEnvironment("CGI_LOG_DIR", logs.Path());
 
   FakeEngine withHandler;
   std::string reported;
@@ -159,7 +160,7 @@ TEST(RequestCycle, ErrorGoesToHandlerOrLog) {
   // The log is named after the program, up to the first dot of its name.
   const std::string program = ExtractFileName(ModuleFileName());
   const std::string log =
-      testsupport::ReadWholeFile(logs.File(program.substr(0, program.find('.')) + ".Log"));
+      pithorama::test::ReadWholeFile(logs.File(program.substr(0, program.find('.')) + ".Log"));
   // "date time,  number : message" with the request number of 0 to 999.
   const std::string tail = " : Unhandled exception : boom\r\n";
   ASSERT_GT(log.size(), 22 + tail.size()) << log;
@@ -167,7 +168,7 @@ TEST(RequestCycle, ErrorGoesToHandlerOrLog) {
   const std::string number = log.substr(22, log.size() - 22 - tail.size());
   EXPECT_TRUE(HasLayout(number, std::string(number.size(), '9')) && number.size() <= 3) << log;
   EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
-  testsupport::UnsetEnvironment("CGI_LOG_DIR");
+  pithorama::test::UnsetEnvironment("CGI_LOG_DIR");
 }
 
 TEST(RequestCycle, EveryStandardErrorIsAnErrorOfTheRequest) {
@@ -201,13 +202,13 @@ TEST(RequestCycle, EveryStandardErrorIsAnErrorOfTheRequest) {
 }
 
 TEST(RequestCycle, ForeignFailurePassesOnAfterTheEndOfRequestWork) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string upload = folder.File("1p.tmp");
   SetLibraryMode(true);  // a library in ServerMode serialises requests with its lock
   FakeEngine engine;
   engine.CGIMode = TCGIMode::ServerMode;
   engine.exec = [&] {
-    testsupport::WriteWholeFile(upload, "x");
+    pithorama::test::WriteWholeFile(upload, "x");
     RequestState().TempFiles = std::make_unique<TStringList>(TStringList{upload});
     throw 42;
   };
@@ -256,8 +257,8 @@ TEST(RequestCycle, HeaderLinesCarryNoLineEnds) {
       {"empty name", "", "x", ""},
       {"token signs", "X-a.b_c!#$%&'*+^`|~1", "v", "X-a.b_c!#$%&'*+^`|~1:v\r\n"},
   };
-  testsupport::TempFolder logs;
-  testsupport::SetEnvironment("CGI_LOG_DIR", logs.Path());
+  pithorama::test::TempFolder logs;
+  pithorama::test::SetEnvironment("CGI_LOG_DIR", logs.Path());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeEngine engine;
@@ -265,7 +266,7 @@ TEST(RequestCycle, HeaderLinesCarryNoLineEnds) {
     engine.AddHeader(c.headerName, c.value);
     EXPECT_EQ(engine.answer, c.expected);
   }
-  testsupport::UnsetEnvironment("CGI_LOG_DIR");
+  pithorama::test::UnsetEnvironment("CGI_LOG_DIR");
 }
 
 TEST(RequestCycle, VariableGetters) {
@@ -287,11 +288,11 @@ TEST(RequestCycle, VariableGetters) {
 }
 
 TEST(RequestCycle, TempFilesGoAndSessionIsPerRequest) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string upload = folder.File("1p.tmp");
   FakeEngine engine;
   engine.exec = [&] {
-    testsupport::WriteWholeFile(upload, "x");
+    pithorama::test::WriteWholeFile(upload, "x");
     RequestState().TempFiles = std::make_unique<TStringList>(TStringList{upload, folder.File("gone")});
     ASSERT_NE(RequestState().SessionCookie, nullptr);
     EXPECT_TRUE(RequestState().SessionCookie->Coded);
@@ -304,7 +305,7 @@ TEST(RequestCycle, TempFilesGoAndSessionIsPerRequest) {
 }
 
 TEST(RequestCycle, SessionFileIsScrambledAndEncoded) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   FakeEngine engine;
   engine.exec = [&] {
     RequestState().SessionFile = folder.File("session");
@@ -313,7 +314,7 @@ TEST(RequestCycle, SessionFileIsScrambledAndEncoded) {
   };
   engine.RunRequest();
   RequestState().SessionFile.clear();
-  const std::string text = testsupport::ReadWholeFile(folder.File("session"));
+  const std::string text = pithorama::test::ReadWholeFile(folder.File("session"));
   ASSERT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
   EXPECT_EQ(UrlDecode(text.substr(0, text.size() - 4)).size(), 6u);
 }

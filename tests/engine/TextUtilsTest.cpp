@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "engine/HttpEng.h"
-#include "engine/Scramble.h"
+#include "pithorama/engine/HttpEng.h"
+#include "pithorama/engine/Scramble.h"
 #include "tests/support/ThisProcess.h"
 
 using namespace pithorama;
@@ -91,12 +91,12 @@ TEST(ParseFieldNames, Table) {
 class HttpDateTest : public ::testing::Test {
  protected:
   void SetZone(const char* zone) {
-    testsupport::SetEnvironment("TZ", zone);
+    pithorama::test::SetEnvironment("TZ", zone);
     tzset();
   }
   void TearDown() override {
-    if (saved_) testsupport::SetEnvironment("TZ", saved_->c_str());
-    else testsupport::UnsetEnvironment("TZ");
+    if (saved_) pithorama::test::SetEnvironment("TZ", saved_->c_str());
+    else pithorama::test::UnsetEnvironment("TZ");
     tzset();
   }
   std::optional<std::string> saved_ =
@@ -104,7 +104,7 @@ class HttpDateTest : public ::testing::Test {
 };
 
 TEST_F(HttpDateTest, LayoutAndDayShift) {
-  if (!testsupport::TimeZoneFollowsTZ())
+  if (!pithorama::test::TimeZoneFollowsTZ())
     GTEST_SKIP() << "the local time zone comes from the system's settings, not from TZ";
   const struct {
     const char* zone;
@@ -158,20 +158,20 @@ TEST(BuildFileName, PosixStyle) {
 }
 
 TEST(GetEnvVar, ZbRule) {
-  testsupport::SetEnvironment("SERVER_SOFTWARE", "ZB-Server/1.0");
+  pithorama::test::SetEnvironment("SERVER_SOFTWARE", "ZB-Server/1.0");
   EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "");
-  testsupport::SetEnvironment("SERVER_SOFTWARE", "zb-server/1.0");
+  pithorama::test::SetEnvironment("SERVER_SOFTWARE", "zb-server/1.0");
   EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "zb-server/1.0");
-  testsupport::SetEnvironment("OTHER_SOFTWARE", "ZB");
+  pithorama::test::SetEnvironment("OTHER_SOFTWARE", "ZB");
   EXPECT_EQ(GetEnvVar("OTHER_SOFTWARE"), "ZB");
-  testsupport::UnsetEnvironment("SERVER_SOFTWARE");
+  pithorama::test::UnsetEnvironment("SERVER_SOFTWARE");
   EXPECT_EQ(GetEnvVar("SERVER_SOFTWARE"), "");
   // Read whole: longer than any fixed buffer, within Windows' limit of 32767
   // characters for one variable.
   const std::string longValue(32000, 'q');
-  testsupport::SetEnvironment("QUERY_STRING", longValue);
+  pithorama::test::SetEnvironment("QUERY_STRING", longValue);
   EXPECT_EQ(GetEnvVar("QUERY_STRING"), longValue);
-  testsupport::UnsetEnvironment("QUERY_STRING");
+  pithorama::test::UnsetEnvironment("QUERY_STRING");
 }
 
 TEST(StrToInt, Table) {

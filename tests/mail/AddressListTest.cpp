@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "mail/AddressList.h"
+#include "pithorama/mail/AddressList.h"
 
 using namespace pithorama;
 

@@ -2,7 +2,7 @@
 // ends, folded lines, the declared charset and the Date field.
 #include <gtest/gtest.h>
 
-#include "mail/HeaderText.h"
+#include "pithorama/mail/HeaderText.h"
 
 using namespace pithorama;
 

@@ -1,7 +1,7 @@
 // The pieces of the message text, each on its own.
 #include <gtest/gtest.h>
 
-#include "mail/MailText.h"
+#include "pithorama/mail/MailText.h"
 
 using namespace pithorama;
 

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "MessageFields.h"
-#include "ScriptedPeer.h"
-#include "mail/HSmtp.h"
+#include "tests/support/ScriptedPeer.h"
+#include "pithorama/mail/HSmtp.h"
 #include "tests/support/Process.h"
 
 using namespace pithorama;
-using mailtest::ScriptedPeer;
+using pithorama::test::ScriptedPeer;
 
 namespace {
 
@@ -25,16 +25,16 @@ std::string Send(TSmtpSendMail& mail, const std::vector<std::string>& script) {
   mail.RemoteHost = "127.0.0.1";
   mail.RemotePort = std::to_string(peer.Port());
   EXPECT_TRUE(mail.SendMail(5)) << mail.FailureText();
-  return mailtest::MaskChangingFields(MessageOf(peer.Received()));
+  return pithorama::test::MaskChangingFields(MessageOf(peer.Received()));
 }
 
 const std::vector<std::string> Accepting = {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n",
                                             "354 go\r\n", "250 e\r\n", "221 bye\r\n"};
 
 TEST(MessageText, AttachmentsEntriesCcAndPoints) {
-  testsupport::TempFolder folder;
-  testsupport::WriteWholeFile(folder.File("four.bin"), std::string("\x01\x02\x03\x04", 4));
-  testsupport::WriteWholeFile(folder.File("empty.txt"), "");
+  pithorama::test::TempFolder folder;
+  pithorama::test::WriteWholeFile(folder.File("four.bin"), std::string("\x01\x02\x03\x04", 4));
+  pithorama::test::WriteWholeFile(folder.File("empty.txt"), "");
   TSmtpSendMail mail(nullptr);
   mail.MailFrom = "q@x.org";
   mail.MailTo = "Ann <a@x.org>";

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace mailtest {
+namespace pithorama::test {
 
 // Checks text against a pattern in which "9" stands for a digit, "a" for a
 // lower-case letter, "A" for an upper-case one and "x" for a hexadecimal digit
@@ -73,4 +73,4 @@ inline std::string MaskChangingFields(const std::string& text) {
   return masked + text.substr(start);
 }
 
-}  // namespace mailtest
+}  // namespace pithorama::test

@@ -2,7 +2,7 @@
 // if the text went out raw, and the 76-character lines.
 #include <gtest/gtest.h>
 
-#include "mail/QuotedPrintable.h"
+#include "pithorama/mail/QuotedPrintable.h"
 
 using namespace pithorama;
 

@@ -9,7 +9,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-namespace mailtest {
+namespace pithorama::test {
 
 class ServerProcess {
  public:
@@ -24,9 +24,9 @@ class ServerProcess {
   const std::string& Output() const { return output_; }
 
  private:
-  std::unique_ptr<testsupport::TChildProcess> child_;
+  std::unique_ptr<pithorama::test::TChildProcess> child_;
   int port_ = 0;
   std::string output_;
 };
 
-}  // namespace mailtest
+}  // namespace pithorama::test

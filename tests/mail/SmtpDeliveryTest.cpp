@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ServerProcess.h"
-#include "mail/HSmtp.h"
+#include "pithorama/mail/HSmtp.h"
 #include "tests/support/Process.h"
 
 using namespace pithorama;
@@ -17,14 +17,14 @@ std::string BinaryFile() {
 }
 
 TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
-  if (!testsupport::HostToolsAvailable())
+  if (!pithorama::test::HostToolsAvailable())
     GTEST_SKIP() << "needs python3 for the mail server, which this build cannot start";
-  testsupport::TempFolder folder;
-  mailtest::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
+  pithorama::test::TempFolder folder;
+  pithorama::test::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
   ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: " << server.Output();
   std::string binary = BinaryFile();
-  testsupport::WriteWholeFile(folder.File("data.bin"), binary);
-  testsupport::WriteWholeFile(folder.File("four.txt"), "abcd");
+  pithorama::test::WriteWholeFile(folder.File("data.bin"), binary);
+  pithorama::test::WriteWholeFile(folder.File("four.txt"), "abcd");
 
   TSmtpSendMail mail(nullptr);
   mail.RemoteHost = "127.0.0.1";
@@ -37,11 +37,11 @@ TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
   mail.Attachments() = {"Data file <" + folder.File("data.bin") + ">", folder.File("four.txt")};
   ASSERT_TRUE(mail.SendMail(20)) << mail.ReplyCode << " " << mail.ReplyText;
 
-  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.envelope")),
+  EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.envelope")),
             "MAIL FROM:quotes@example.org\n"
             "RCPT TO:ann@example.org\nRCPT TO:bob@example.org\n"
             "RCPT TO:carl@example.org\nRCPT TO:dora@example.org\n");
-  std::string message = testsupport::ReadWholeFile(folder.File("1.eml"));
+  std::string message = pithorama::test::ReadWholeFile(folder.File("1.eml"));
   EXPECT_TRUE(message.starts_with("From: Quote Mailer <quotes@example.org>\r\n"
                                   "To: Ann Lee <ann@example.org>,<bob@example.org>\r\n"
                                   "CC: <carl@example.org>,Dora <dora@example.org>\r\n"
@@ -52,9 +52,9 @@ TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
   EXPECT_NE(message.find("\r\n\r\nFirst line\r\n.\r\n.net and . and ..\r\nLast line\r\n--64fd12hzzZ146r703k319Ap\r\n"),
             std::string::npos)
       << message;
-  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.names")), "Data file\nfour.txt\n");
-  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.part0")), binary);
-  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.part1")), "abcd");
+  EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.names")), "Data file\nfour.txt\n");
+  EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.part0")), binary);
+  EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.part1")), "abcd");
 }
 
 // The mail as a reader shows it, with the default template (quoted-printable,
@@ -63,10 +63,10 @@ TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
 // recipient, a To list longer than a line, and a Date and Message-ID. The
 // subject keeps the template's blank after it; the body ends in an empty line.
 TEST(SmtpDelivery, ReaderShowsTheMailAsWritten) {
-  if (!testsupport::HostToolsAvailable())
+  if (!pithorama::test::HostToolsAvailable())
     GTEST_SKIP() << "needs python3 for the mail server, which this build cannot start";
-  testsupport::TempFolder folder;
-  mailtest::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
+  pithorama::test::TempFolder folder;
+  pithorama::test::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
   ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: " << server.Output();
   std::string longLine;
   for (int i = 0; i < 120; ++i) longLine += "word=" + std::to_string(i) + " ";
@@ -87,7 +87,7 @@ TEST(SmtpDelivery, ReaderShowsTheMailAsWritten) {
   mail.MailBody() = {"ten plus ten=20", "if (a==b)", "y=BE is \xBE", "glued =", "next", longLine, ".", "blank "};
   ASSERT_TRUE(mail.SendMail(20)) << mail.FailureText();
 
-  EXPECT_EQ(testsupport::ReadWholeFile(folder.File("1.shown")),
+  EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.shown")),
             "subject=Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln  Bcc: evil@example.org \n"
             "from=Quote Mailer <quotes@example.org>\n" +
                 shownTo +

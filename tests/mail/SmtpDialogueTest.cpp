@@ -5,13 +5,13 @@
 #include <chrono>
 
 #include "MessageFields.h"
-#include "ScriptedPeer.h"
-#include "mail/HSmtp.h"
-#include "platform/Errors.h"
+#include "tests/support/ScriptedPeer.h"
+#include "pithorama/mail/HSmtp.h"
+#include "pithorama/platform/Errors.h"
 #include "tests/support/ThisProcess.h"
 
 using namespace pithorama;
-using mailtest::ScriptedPeer;
+using pithorama::test::ScriptedPeer;
 
 namespace {
 
@@ -138,7 +138,7 @@ TEST_P(SmtpDialogue, SendsExactlyTheseBytes) {
   TSmtpSendMail mail(nullptr);
   FillMail(mail, peer.Port());
   EXPECT_EQ(mail.SendMail(5), c.result);
-  EXPECT_EQ(mailtest::MaskChangingFields(peer.Received()), c.sent);
+  EXPECT_EQ(pithorama::test::MaskChangingFields(peer.Received()), c.sent);
   EXPECT_EQ(mail.FailureText(), c.failure);
   EXPECT_EQ(mail.SocketState(), SocketIdle);  // closed after success and failure alike
 }
@@ -234,7 +234,7 @@ TEST(SmtpSendMail, ServerThatReadsSlowly) {
 
 TEST(SmtpSendMail, RefusedConnectionFailsWithRefusedError) {
   TSmtpSendMail mail(nullptr);
-  FillMail(mail, mailtest::UnusedPort());
+  FillMail(mail, pithorama::test::UnusedPort());
   std::vector<int> errors;
   mail.OnError = [&](TObject*, int code, const std::string&) { errors.push_back(code); };
   EXPECT_FALSE(mail.SendMail(30));  // ends when the refusal arrives, long before 30 s
@@ -274,10 +274,10 @@ TEST(SmtpSendMail, WaitingForSlowRepliesDoesNotSpin) {
                     150);
   TSmtpSendMail mail(nullptr);
   FillMail(mail, peer.Port());
-  double before = testsupport::ThreadCpuSeconds();
+  double before = pithorama::test::ThreadCpuSeconds();
   EXPECT_TRUE(mail.SendMail(10));
   // Eight replies of 150 ms: a busy wait would burn about 1.2 s of processor.
-  EXPECT_LT(testsupport::ThreadCpuSeconds() - before, 0.4);
+  EXPECT_LT(pithorama::test::ThreadCpuSeconds() - before, 0.4);
 }
 
 TEST(SmtpSendMail, SendMailOnAnotherThreadAnswersFalse) {

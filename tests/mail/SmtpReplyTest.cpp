@@ -4,7 +4,7 @@
 
 #include <deque>
 
-#include "mail/SmtpReply.h"
+#include "pithorama/mail/SmtpReply.h"
 
 using namespace pithorama;
 

@@ -4,13 +4,13 @@
 
 #include <chrono>
 
-#include "ScriptedPeer.h"
-#include "mail/HSockets.h"
-#include "platform/Errors.h"
-#include "platform/Messages.h"
+#include "tests/support/ScriptedPeer.h"
+#include "pithorama/mail/HSockets.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Messages.h"
 
 using namespace pithorama;
-using mailtest::ScriptedPeer;
+using pithorama::test::ScriptedPeer;
 
 namespace {
 
@@ -95,7 +95,7 @@ TEST(SocketClient, ConnectReadCloseAndTheStates) {
 TEST(SocketClient, RefusedConnectReportsAndStaysConnecting) {
   TTCPClient client(nullptr);
   client.RemoteHost = "127.0.0.1";
-  client.RemotePort = std::to_string(mailtest::UnusedPort());
+  client.RemotePort = std::to_string(pithorama::test::UnusedPort());
   std::vector<std::string> errors;
   client.OnError = [&](TObject*, int code, const std::string& text) {
     errors.push_back(std::to_string(code) + " " + text);

@@ -110,7 +110,7 @@ class DebianPackage(PackageTest):
 
     def test_files(self):
         usr = os.path.join(self.root, "usr")
-        for name in ("include/pithorama/engine/GenEng.h", "include/pithorama/gateways/CgiSEng.h",
+        for name in ("include/pithorama/engine/GenEng.h", "include/pithorama/gateways/cgi/CgiSEng.h",
                      "include/pithorama/platform/Module.h", "include/pithorama/mail/HSmtp.h",
                      "include/pithorama/store/QuoteDb.h",
                      "lib/libpithorama-platform.a", "lib/libpithorama-engine.a",

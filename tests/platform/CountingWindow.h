@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "platform/Messages.h"
+#include "pithorama/platform/Messages.h"
 
 namespace pithorama {
 

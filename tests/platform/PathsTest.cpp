@@ -5,7 +5,7 @@
 
 #include <cctype>
 
-#include "platform/Paths.h"
+#include "pithorama/platform/Paths.h"
 
 namespace pithorama {
 namespace {

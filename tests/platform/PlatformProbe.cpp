@@ -16,11 +16,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Environment.h"
-#include "platform/Files.h"
-#include "platform/Signals.h"
-#include "platform/Threads.h"
-#include "platform/WindowTitle.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Signals.h"
+#include "pithorama/platform/Threads.h"
+#include "pithorama/platform/WindowTitle.h"
 
 using namespace pithorama;
 

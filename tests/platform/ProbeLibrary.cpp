@@ -3,8 +3,8 @@
 // switched it to library mode.
 #include <string>
 
-#include "platform/Library.h"
-#include "platform/Module.h"
+#include "pithorama/platform/Library.h"
+#include "pithorama/platform/Module.h"
 
 namespace pithorama {
 void LibraryStart() {}

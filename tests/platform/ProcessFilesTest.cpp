@@ -9,14 +9,14 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/Environment.h"
-#include "platform/Files.h"
-#include "platform/Library.h"
-#include "platform/Module.h"
-#include "platform/Paths.h"
-#include "platform/Process.h"
-#include "platform/Threads.h"
-#include "platform/WindowTitle.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Library.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Process.h"
+#include "pithorama/platform/Threads.h"
+#include "pithorama/platform/WindowTitle.h"
 #include "tests/support/Process.h"
 
 namespace pithorama {
@@ -39,7 +39,7 @@ void StartProbe(const std::vector<std::string>& arguments) {
 }
 
 TEST(FileSharing, AHolderInAnotherProcessRefusesOthersUntilItLetsGo) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string path = folder.File("queue"), held = folder.File("held");
   const std::string release = folder.File("release");
   StartProbe({"hold", path, held, release});
@@ -50,13 +50,13 @@ TEST(FileSharing, AHolderInAnotherProcessRefusesOthersUntilItLetsGo) {
   EXPECT_TRUE(IsSharingViolation(file.LastError())) << SystemErrorText(file.LastError());
   EXPECT_FALSE(file.Open(path, FileAccess::Read, FileShare::DenyWrite, FileCreate::OpenExisting));
 
-  testsupport::WriteWholeFile(release, "");
+  pithorama::test::WriteWholeFile(release, "");
   EXPECT_TRUE(OpenWithRetry(file, path, FileAccess::ReadWrite, FileShare::Exclusive,
                             FileCreate::OpenExisting, 100, 100));
 }
 
 TEST(FileSharing, AppendsOfSeveralProcessesStayWholeLines) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string log = folder.File("quote.log");
   const std::vector<std::string> tags = {"a", "b", "c", "d"};
   constexpr int kLines = 1000;  // enough for unguarded appends to collide
@@ -64,7 +64,7 @@ TEST(FileSharing, AppendsOfSeveralProcessesStayWholeLines) {
     StartProbe({"append", log, tag, std::to_string(kLines), folder.File("done-" + tag)});
   for (const std::string& tag : tags) ASSERT_TRUE(AwaitFile(folder.File("done-" + tag)));
 
-  const std::string text = testsupport::ReadWholeFile(log);
+  const std::string text = pithorama::test::ReadWholeFile(log);
   const std::string tail = " " + std::string(200, 'x');
   std::map<std::string, std::set<int>> seen;
   size_t start = 0;
@@ -82,10 +82,10 @@ TEST(FileSharing, AppendsOfSeveralProcessesStayWholeLines) {
 }
 
 TEST(FileSharing, RenameReplacesAFileThatAReaderHoldsOpen) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string index = folder.File("QUOTENDX.DTA"), fresh = folder.File("fresh");
-  testsupport::WriteWholeFile(index, "old");
-  testsupport::WriteWholeFile(fresh, "new");
+  pithorama::test::WriteWholeFile(index, "old");
+  pithorama::test::WriteWholeFile(fresh, "new");
   auto reader = std::make_unique<TFile>();
   ASSERT_TRUE(reader->Open(index, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting));
   std::thread letGo([&] {
@@ -94,12 +94,12 @@ TEST(FileSharing, RenameReplacesAFileThatAReaderHoldsOpen) {
   });
   EXPECT_TRUE(RenameFile(fresh, index));
   letGo.join();
-  EXPECT_EQ(testsupport::ReadWholeFile(index), "new");
+  EXPECT_EQ(pithorama::test::ReadWholeFile(index), "new");
   EXPECT_FALSE(FileExists(fresh));
 }
 
 TEST(Files, CreatingAnExistingFileAnswersAnExistsError) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string path = folder.File("upload.tmp");
   TFile file;
   ASSERT_TRUE(file.Open(path, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateNew));
@@ -110,7 +110,7 @@ TEST(Files, CreatingAnExistingFileAnswersAnExistsError) {
 }
 
 TEST(DetachedProcess, ArgumentsAndEnvironmentArriveUnchanged) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string report = folder.File("report");
   const std::vector<std::string> arguments = {"plain", "two words", "",  R"(quote"inside)",
                                               R"(back\slash)", R"(trailing\)", R"(both\"end\\)"};
@@ -120,36 +120,36 @@ TEST(DetachedProcess, ArgumentsAndEnvironmentArriveUnchanged) {
   ASSERT_TRUE(AwaitFile(report));
   std::string expected = "MARK=m x=y\n";
   for (const std::string& argument : arguments) expected += "[" + argument + "]\n";
-  EXPECT_EQ(testsupport::ReadWholeFile(report), expected);
+  EXPECT_EQ(pithorama::test::ReadWholeFile(report), expected);
 }
 
 TEST(StandardOutput, CarriesBytesUntranslated) {
-  const testsupport::ProgramResult result = testsupport::RunProgram(Probe(), {"binary"}, {}, "");
+  const pithorama::test::ProgramResult result = pithorama::test::RunProgram(Probe(), {"binary"}, {}, "");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output, "handle\r\nstream\r\n");
 }
 
 TEST(Termination, DeletesTheRegisteredFilesAndEndsTheProcess) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string upload = folder.File("1upload.tmp"), kept = folder.File("2kept.tmp");
-  testsupport::WriteWholeFile(upload, "x");
-  testsupport::WriteWholeFile(kept, "x");
-  const testsupport::ProgramResult result =
-      testsupport::RunProgram(Probe(), {"terminate", upload, kept}, {}, "");
+  pithorama::test::WriteWholeFile(upload, "x");
+  pithorama::test::WriteWholeFile(kept, "x");
+  const pithorama::test::ProgramResult result =
+      pithorama::test::RunProgram(Probe(), {"terminate", upload, kept}, {}, "");
   EXPECT_NE(result.exitCode, 0) << "the process went on after the termination";
   EXPECT_FALSE(FileExists(upload));
   EXPECT_TRUE(FileExists(kept));
 }
 
 TEST(WindowTitle, SeenFromAnotherProcessAndGoneWhenItEnds) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string title = "pithorama_test_probe_" + std::to_string(CurrentProcessId());
   const std::string held = folder.File("held"), release = folder.File("release");
   StartProbe({"title", title, held, release});
   ASSERT_TRUE(AwaitFile(held));
   EXPECT_TRUE(WindowTitleExists(title));
 
-  testsupport::WriteWholeFile(release, "");
+  pithorama::test::WriteWholeFile(release, "");
   bool gone = false;
   for (int waited = 0; waited < 20000 && !gone; waited += 10) {
     gone = !WindowTitleExists(title);

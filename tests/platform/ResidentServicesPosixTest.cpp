@@ -7,10 +7,10 @@
 
 #include <sstream>
 
-#include "platform/Files.h"
-#include "platform/Process.h"
-#include "platform/Threads.h"
-#include "platform/WindowTitle.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Process.h"
+#include "pithorama/platform/Threads.h"
+#include "pithorama/platform/WindowTitle.h"
 #include "tests/support/Process.h"
 
 namespace pithorama {
@@ -40,7 +40,7 @@ TEST(WindowTitle, ProcessThatDiesTakesItsTitle) {
 }
 
 TEST(DetachedProcess, OwnSessionNullDevicesNoInheritedDescriptors) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   int inherited[2];
   ASSERT_EQ(pipe(inherited), 0);  // no close-on-exec: a plain fork would pass it on
   const std::string report = folder.File("report");
@@ -54,7 +54,7 @@ TEST(DetachedProcess, OwnSessionNullDevicesNoInheritedDescriptors) {
       report + ".tmp; mv " + report + ".tmp " + report;
   ASSERT_TRUE(StartDetachedProcess("/bin/sh", {"-c", script}, {"PATH=/usr/bin:/bin", "MARK=m"}));
   for (int i = 0; i < 500 && !FileExists(report); ++i) SleepMs(10);
-  const std::string text = testsupport::ReadWholeFile(report);
+  const std::string text = pithorama::test::ReadWholeFile(report);
   close(inherited[0]);
   close(inherited[1]);
   std::istringstream lines(text);

@@ -9,12 +9,12 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/FileWatch.h"
-#include "platform/Files.h"
-#include "platform/Process.h"
-#include "platform/Signals.h"
-#include "platform/Threads.h"
-#include "platform/WindowTitle.h"
+#include "pithorama/platform/FileWatch.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Process.h"
+#include "pithorama/platform/Signals.h"
+#include "pithorama/platform/Threads.h"
+#include "pithorama/platform/WindowTitle.h"
 #include "tests/platform/CountingWindow.h"
 #include "tests/support/Process.h"
 
@@ -22,9 +22,9 @@ namespace pithorama {
 namespace {
 
 TEST(FileWatch, ContentChangesWakeTouchesDoNot) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string path = folder.File("queue");
-  testsupport::WriteWholeFile(path, "");
+  pithorama::test::WriteWholeFile(path, "");
   CountingWindow window;
   TFileWatch watch;
   ASSERT_TRUE(watch.Start(path, window.handle, WmChanged));
@@ -48,7 +48,7 @@ TEST(FileWatch, ContentChangesWakeTouchesDoNot) {
          f.Open(path, FileAccess::ReadWrite, FileShare::Exclusive, FileCreate::OpenExisting);
        },
        false},
-      {"other file of the folder", [&] { testsupport::WriteWholeFile(folder.File("x"), "1"); },
+      {"other file of the folder", [&] { pithorama::test::WriteWholeFile(folder.File("x"), "1"); },
        false},
       {"append",
        [&] {
@@ -57,7 +57,7 @@ TEST(FileWatch, ContentChangesWakeTouchesDoNot) {
        },
        true},
       {"delete", [&] { DeleteFile(path); }, true},
-      {"create", [&] { testsupport::WriteWholeFile(path, ""); }, true},
+      {"create", [&] { pithorama::test::WriteWholeFile(path, ""); }, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -83,9 +83,9 @@ TEST(WindowTitle, SeenWhileHeldAndGoneAfter) {
 }
 
 TEST(OpenWithRetry, WaitsForALockLetGoAndGivesUpOnOneKept) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string path = folder.File("q");
-  testsupport::WriteWholeFile(path, "");
+  pithorama::test::WriteWholeFile(path, "");
   auto holder = std::make_unique<TFile>();
   ASSERT_TRUE(holder->Open(path, FileAccess::Read, FileShare::Exclusive, FileCreate::OpenExisting));
 
@@ -107,7 +107,7 @@ TEST(PostCloseOnTermination, SignalsPostCloseToTheWindow) {
   CountingWindow window;
   ASSERT_TRUE(PostCloseOnTermination(window.handle));
   int expected = 0;
-  for (int number : testsupport::TerminationSignals()) {
+  for (int number : pithorama::test::TerminationSignals()) {
     SCOPED_TRACE(number);
     std::raise(number);
     ++expected;

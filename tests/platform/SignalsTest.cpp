@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <functional>
 
-#include "platform/Files.h"
-#include "platform/Signals.h"
+#include "pithorama/platform/Files.h"
+#include "pithorama/platform/Signals.h"
 #include "tests/support/Process.h"
 
 using namespace pithorama;
@@ -39,10 +39,10 @@ Ending RunInChild(const std::function<void()>& body) {
 TEST(Signals, TerminationDeletesRegisteredFilesThenEnds) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    testsupport::TempFolder folder;
+    pithorama::test::TempFolder folder;
     const std::string upload = folder.File("1upload.tmp"), kept = folder.File("2kept.tmp");
     const std::string other = folder.File("other.dat");
-    for (const std::string& path : {upload, kept, other}) testsupport::WriteWholeFile(path, "x");
+    for (const std::string& path : {upload, kept, other}) pithorama::test::WriteWholeFile(path, "x");
 
     Ending ending = RunInChild([&] {
       SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
@@ -59,10 +59,10 @@ TEST(Signals, TerminationDeletesRegisteredFilesThenEnds) {
 }
 
 TEST(Signals, EntriesAreReusedAfterKeep) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string first = folder.File("first"), second = folder.File("second");
-  testsupport::WriteWholeFile(first, "x");
-  testsupport::WriteWholeFile(second, "x");
+  pithorama::test::WriteWholeFile(first, "x");
+  pithorama::test::WriteWholeFile(second, "x");
   Ending ending = RunInChild([&] {
     SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
     // The second name goes into the entry the first one left.
@@ -77,9 +77,9 @@ TEST(Signals, EntriesAreReusedAfterKeep) {
 }
 
 TEST(Signals, DefaultActionLeavesFiles) {
-  testsupport::TempFolder folder;
+  pithorama::test::TempFolder folder;
   const std::string upload = folder.File("upload.tmp");
-  testsupport::WriteWholeFile(upload, "x");
+  pithorama::test::WriteWholeFile(upload, "x");
   Ending ending = RunInChild([&] {
     SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
     RemoveOnTermination(upload);

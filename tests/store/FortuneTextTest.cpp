@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "StoreFixture.h"
-#include "store/FortuneText.h"
+#include "pithorama/store/FortuneText.h"
 
-namespace pithorama::testing {
+namespace pithorama::test {
 namespace {
 
 struct ConvertCase {
@@ -95,11 +95,11 @@ class FortuneRoundTrip : public StoreTest {
                                  const std::vector<TStringList>& expected) {
     WriteData(data);
     ASSERT_TRUE(BuildQuoteIndex());
-    const std::string index = ReadBytes(IndexPath());
+    const std::string index = ReadWholeFile(IndexPath());
     ASSERT_EQ(index.size(), expected.size() * 4);
     for (size_t i = 0; i < expected.size(); ++i) {
       SCOPED_TRACE(i);
-      WriteBytes(IndexPath(), index.substr(i * 4, 4));  // a one-record index picks quote i
+      WriteWholeFile(IndexPath(), index.substr(i * 4, 4));  // a one-record index picks quote i
       TStringList quote;
       GetRandomQuote(quote);
       EXPECT_EQ(quote, expected[i]);
@@ -120,9 +120,9 @@ TEST_F(FortuneRoundTrip, PlainQuotesReadBackUnchanged) {
 
 TEST_F(FortuneRoundTrip, ShippedDataMatchesItsSourceAndReadsBack) {
   const std::string dir = PITHORAMA_SOURCE_DIR "/app/data/";
-  const std::string text = ReadBytes(dir + "quotes.txt");
+  const std::string text = ReadWholeFile(dir + "quotes.txt");
   TQuoteConversion result = ConvertFortuneText(text);
-  EXPECT_EQ(ReadBytes(dir + "QUOTES.DTA"), result.data) << "QUOTES.DTA is stale: run mkquotes";
+  EXPECT_EQ(ReadWholeFile(dir + "QUOTES.DTA"), result.data) << "QUOTES.DTA is stale: run mkquotes";
   EXPECT_EQ(result.changedLines, 0u);
   EXPECT_EQ(result.skippedQuotes, 0u);
 
@@ -143,4 +143,4 @@ TEST_F(FortuneRoundTrip, ShippedDataMatchesItsSourceAndReadsBack) {
 }
 
 }  // namespace
-}  // namespace pithorama::testing
+}  // namespace pithorama::test

@@ -6,7 +6,7 @@
 #include "StoreFixture.h"
 #include "tests/support/ThisProcess.h"
 
-namespace pithorama::testing {
+namespace pithorama::test {
 namespace {
 
 struct TrailingCase {
@@ -46,16 +46,16 @@ TEST_F(StoreTest, LinesAreAppendedUnchangedWithCrLf) {
   const std::string logPath = folder_.File("quote.log");
   const std::string odd("a\0b\xff|\n", 6);  // bytes go out as given
   EXPECT_TRUE(AppendLogLine("1.2.3.4 | ref |  | host"));
-  EXPECT_EQ(ReadBytes(logPath), "1.2.3.4 | ref |  | host\r\n");
+  EXPECT_EQ(ReadWholeFile(logPath), "1.2.3.4 | ref |  | host\r\n");
   EXPECT_TRUE(AppendLogLine(""));
   EXPECT_TRUE(AppendLogLine(odd));
-  EXPECT_EQ(ReadBytes(logPath), "1.2.3.4 | ref |  | host\r\n\r\n" + odd + "\r\n");
+  EXPECT_EQ(ReadWholeFile(logPath), "1.2.3.4 | ref |  | host\r\n\r\n" + odd + "\r\n");
 }
 
 TEST_F(StoreTest, FolderWithoutTrailingDelimiterStillWorks) {
   LogDir = folder_.Dir().substr(0, folder_.Dir().size() - 1);
   EXPECT_TRUE(AppendLogLine("x"));
-  EXPECT_EQ(ReadBytes(folder_.File("quote.log")), "x\r\n");
+  EXPECT_EQ(ReadWholeFile(folder_.File("quote.log")), "x\r\n");
 }
 
 TEST_F(StoreTest, UnopenableLogAnswersFalseWithoutRaising) {
@@ -68,17 +68,17 @@ TEST_F(StoreTest, UnopenableLogAnswersFalseWithoutRaising) {
 
 // A file size limit stops a write part way, as a full disk does.
 TEST_F(StoreTest, FullDiskLeavesNoPieceOfALine) {
-  if (!testsupport::TFileSizeLimit::Available())
+  if (!pithorama::test::TFileSizeLimit::Available())
     GTEST_SKIP() << "no file size limit on this system to stand in for a full disk";
   const std::string logPath = folder_.File("quote.log");
   ASSERT_TRUE(AppendLogLine("first"));
   {
-    testsupport::TFileSizeLimit limit(ReadBytes(logPath).size() + 5);
+    pithorama::test::TFileSizeLimit limit(ReadWholeFile(logPath).size() + 5);
     EXPECT_FALSE(AppendLogLine("127.0.0.1 | http://referer/ |  | "));
   }
-  EXPECT_EQ(ReadBytes(logPath), "first\r\n");
+  EXPECT_EQ(ReadWholeFile(logPath), "first\r\n");
   ASSERT_TRUE(AppendLogLine("next"));
-  EXPECT_EQ(ReadBytes(logPath), "first\r\nnext\r\n");
+  EXPECT_EQ(ReadWholeFile(logPath), "first\r\nnext\r\n");
 }
 
 // Writers of differing line lengths at once: every line ends up whole, once.
@@ -94,7 +94,7 @@ TEST_F(StoreTest, ParallelAppendsNeitherTearNorLoseLines) {
     });
   for (auto& t : threads) t.join();
 
-  const std::string log = ReadBytes(folder_.File("quote.log"));
+  const std::string log = ReadWholeFile(folder_.File("quote.log"));
   std::map<std::string, int> seen;
   size_t start = 0, lines = 0;
   for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2, ++lines)
@@ -111,4 +111,4 @@ TEST_F(StoreTest, ParallelAppendsNeitherTearNorLoseLines) {
 }
 
 }  // namespace
-}  // namespace pithorama::testing
+}  // namespace pithorama::test

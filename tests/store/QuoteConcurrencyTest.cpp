@@ -8,7 +8,7 @@
 
 #include "StoreFixture.h"
 
-namespace pithorama::testing {
+namespace pithorama::test {
 namespace {
 
 constexpr int quoteCount = 20000;  // an index of 80000 bytes, many write blocks
@@ -50,7 +50,7 @@ TEST_F(StoreTest, ConcurrentBuildsNeverShowAPartialIndex) {
 
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(partialSeen, 0);
-  EXPECT_EQ(ReadBytes(IndexPath()), whole);
+  EXPECT_EQ(ReadWholeFile(IndexPath()), whole);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.Dir()),
                           std::filesystem::directory_iterator()),
             2);
@@ -72,8 +72,8 @@ TEST_F(StoreTest, ConcurrentPicksFromAMissingIndex) {
     });
   for (auto& p : pickers) p.join();
   EXPECT_EQ(bad, 0);
-  EXPECT_EQ(ReadBytes(IndexPath()), IndexBytes(offsets));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), IndexBytes(offsets));
 }
 
 }  // namespace
-}  // namespace pithorama::testing
+}  // namespace pithorama::test

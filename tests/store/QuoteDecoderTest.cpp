@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "store/QuoteDecoder.h"
+#include "pithorama/store/QuoteDecoder.h"
 
 namespace pithorama {
 namespace {

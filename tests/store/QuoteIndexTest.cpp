@@ -4,9 +4,9 @@
 #include <system_error>
 
 #include "StoreFixture.h"
-#include "platform/Errors.h"
+#include "pithorama/platform/Errors.h"
 
-namespace pithorama::testing {
+namespace pithorama::test {
 namespace {
 
 std::string DataWithDelimitersAt(size_t size, std::initializer_list<size_t> positions) {
@@ -29,7 +29,7 @@ class QuoteIndexTest : public StoreTest, public ::testing::WithParamInterface<In
 TEST_P(QuoteIndexTest, OneRecordPerDelimiter) {
   WriteData(GetParam().data);
   ASSERT_TRUE(BuildQuoteIndex());
-  EXPECT_EQ(ReadBytes(IndexPath()), IndexBytes(GetParam().offsets));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), IndexBytes(GetParam().offsets));
 }
 
 // 2047 is the scanning block; delimiters on both sides of its borders.
@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StoreTest, IndexRecordBytesAreExact) {
   WriteData(DataWithDelimitersAt(0x0203, {0x0201}));
   ASSERT_TRUE(BuildQuoteIndex());
-  EXPECT_EQ(ReadBytes(IndexPath()), std::string("\x01\x02\x00\x00", 4));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), std::string("\x01\x02\x00\x00", 4));
 }
 
 TEST_F(StoreTest, BuildWithoutDataLeavesEmptyIndexAndRaisesWithSystemCode) {
@@ -65,7 +65,7 @@ TEST_F(StoreTest, BuildWithoutDataLeavesEmptyIndexAndRaisesWithSystemCode) {
     EXPECT_EQ(e.ErrorCode(), static_cast<int>(std::errc::no_such_file_or_directory));
   }
   EXPECT_TRUE(FileExists(IndexPath()));
-  EXPECT_EQ(ReadBytes(IndexPath()), "");
+  EXPECT_EQ(ReadWholeFile(IndexPath()), "");
 }
 
 TEST_F(StoreTest, BuildInMissingFolderAnswersFalse) {
@@ -83,8 +83,8 @@ TEST_F(StoreTest, BuildLeavesNoTemporaryFiles) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"QUOTENDX.DTA", "QUOTES.DTA"}));
-  EXPECT_EQ(ReadBytes(IndexPath()), IndexBytes({0, 4}));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), IndexBytes({0, 4}));
 }
 
 }  // namespace
-}  // namespace pithorama::testing
+}  // namespace pithorama::test

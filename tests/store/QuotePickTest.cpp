@@ -3,11 +3,11 @@
 #include <system_error>
 
 #include "StoreFixture.h"
-#include "platform/Errors.h"
-#include "platform/Paths.h"
-#include "platform/Random.h"
+#include "pithorama/platform/Errors.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Random.h"
 
-namespace pithorama::testing {
+namespace pithorama::test {
 namespace {
 
 const std::string twoQuotes = "\x01x\r\ny\r\n\x01z\r\n";
@@ -44,7 +44,7 @@ TEST_F(StoreTest, MissingIndexIsBuiltByThePick) {
   TStringList quote;
   GetRandomQuote(quote);
   EXPECT_FALSE(quote.empty());
-  EXPECT_EQ(ReadBytes(IndexPath()), IndexBytes({0, 7}));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), IndexBytes({0, 7}));
 }
 
 TEST_F(StoreTest, StaleIndexIsUsedUntilDeleted) {
@@ -55,10 +55,10 @@ TEST_F(StoreTest, StaleIndexIsUsedUntilDeleted) {
   SetRandSeed(0);  // record 0: offset 0 still holds a delimiter
   GetRandomQuote(quote);
   EXPECT_EQ(quote, TStringList{"new"});
-  EXPECT_EQ(ReadBytes(IndexPath()), IndexBytes({0, 7}));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), IndexBytes({0, 7}));
   DeleteFile(IndexPath());
   GetRandomQuote(quote);
-  EXPECT_EQ(ReadBytes(IndexPath()), IndexBytes({0}));
+  EXPECT_EQ(ReadWholeFile(IndexPath()), IndexBytes({0}));
 }
 
 // An index that can never give a record: exactly 19 draws, then an empty list.
@@ -81,7 +81,7 @@ TEST_F(StoreTest, NoFilesRaisesOnceThenAnswersEmpty) {
   } catch (const EInOutError& e) {
     EXPECT_EQ(e.ErrorCode(), static_cast<int>(std::errc::no_such_file_or_directory));
   }
-  EXPECT_EQ(ReadBytes(IndexPath()), "");
+  EXPECT_EQ(ReadWholeFile(IndexPath()), "");
   EXPECT_NO_THROW(GetRandomQuote(quote));
   EXPECT_TRUE(quote.empty());
 }
@@ -190,4 +190,4 @@ TEST(QuoteDirTest, StartsAsCurrentFolder) {
 }
 
 }  // namespace
-}  // namespace pithorama::testing
+}  // namespace pithorama::test

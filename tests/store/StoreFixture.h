@@ -1,17 +1,20 @@
 // A test folder that QuoteDir and LogDir point at for the length of one test.
 #pragma once
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "TempFolder.h"
-#include "store/QuoteDb.h"
-#include "store/logfile.h"
+#include "pithorama/platform/Files.h"
+#include "tests/support/Process.h"
+#include "pithorama/store/QuoteDb.h"
+#include "pithorama/store/logfile.h"
 
-namespace pithorama::testing {
+namespace pithorama::test {
 
 class StoreTest : public ::testing::Test {
  protected:
@@ -27,9 +30,9 @@ class StoreTest : public ::testing::Test {
 
   std::string DataPath() const { return folder_.File(QuoteDataName); }
   std::string IndexPath() const { return folder_.File(QuoteIndexName); }
-  void WriteData(const std::string& bytes) const { WriteBytes(DataPath(), bytes); }
+  void WriteData(const std::string& bytes) const { WriteWholeFile(DataPath(), bytes); }
   void WriteIndex(const std::vector<int32_t>& offsets, const std::string& tail = "") const {
-    WriteBytes(IndexPath(), IndexBytes(offsets) + tail);
+    WriteWholeFile(IndexPath(), IndexBytes(offsets) + tail);
   }
 
   static std::string IndexBytes(const std::vector<int32_t>& offsets) {
@@ -41,10 +44,10 @@ class StoreTest : public ::testing::Test {
     return bytes;
   }
 
-  TTempFolder folder_;
+  TempFolder folder_;
 
  private:
   std::string savedQuoteDir_;
 };
 
-}  // namespace pithorama::testing
+}  // namespace pithorama::test

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace pithorama::test {
 
 class TChildProcess {
  public:
@@ -49,4 +49,4 @@ class TChildProcess {
   std::unique_ptr<TState> state_;
 };
 
-}  // namespace testsupport
+}  // namespace pithorama::test

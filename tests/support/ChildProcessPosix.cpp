@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace testsupport {
+namespace pithorama::test {
 
 struct TChildProcess::TState {
   pid_t Pid = -1;
@@ -137,4 +137,4 @@ void TChildProcess::Kill() {
   if (state_->Pid > 0 && !state_->Ended) kill(state_->Pid, SIGKILL);
 }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

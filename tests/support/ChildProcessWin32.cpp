@@ -6,7 +6,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 struct TChildProcess::TState {
   HANDLE Process = nullptr;
@@ -170,4 +170,4 @@ void TChildProcess::Kill() {
   TerminateProcess(state_->Process, 1);
 }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

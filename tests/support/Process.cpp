@@ -11,7 +11,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 // The input goes in on a thread of its own while the output is read, so that
 // a program that answers before it has read all of its input cannot stall.
@@ -49,9 +49,11 @@ TempFolder::TempFolder() {
   }
 }
 
-std::string TempFolder::File(const std::string& name) const {
-  return path_ + static_cast<char>(std::filesystem::path::preferred_separator) + name;
+std::string TempFolder::Dir() const {
+  return path_ + static_cast<char>(std::filesystem::path::preferred_separator);
 }
+
+std::string TempFolder::File(const std::string& name) const { return Dir() + name; }
 
 TempFolder::~TempFolder() {
   std::error_code ignored;
@@ -67,7 +69,7 @@ std::string ReadWholeFile(const std::string& path) {
 
 void WriteWholeFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);
-  out << data;
+  if (!(out << data) || !out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

@@ -8,7 +8,7 @@
 
 #include "tests/support/ThisProcess.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 struct ProgramResult {
   int exitCode = -1;  // -1 when the program did not end normally
@@ -29,6 +29,8 @@ class TempFolder {
   TempFolder();
   ~TempFolder();
   const std::string& Path() const { return path_; }
+  // The folder with its trailing delimiter, ready to be followed by a name.
+  std::string Dir() const;
   // A name in the folder, joined with the system's own delimiter.
   std::string File(const std::string& name) const;
 
@@ -36,7 +38,9 @@ class TempFolder {
   std::string path_;
 };
 
+// Whole files as bytes. Reading a missing file answers empty; a failed write
+// throws std::runtime_error.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);
 
-}  // namespace testsupport
+}  // namespace pithorama::test

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace testsupport {
+namespace pithorama::test {
 
 // A socket; kNoSocket when there is none.
 using TTestSocket = std::intptr_t;
@@ -26,4 +26,4 @@ long ReceiveWithin(TTestSocket socket, char* buffer, size_t size, int timeoutMs)
 bool SendAll(TTestSocket socket, const std::string& bytes);
 void CloseSocket(TTestSocket socket);
 
-}  // namespace testsupport
+}  // namespace pithorama::test

@@ -8,7 +8,7 @@
 
 #include "tests/support/TestSocket.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 namespace {
 
@@ -63,4 +63,4 @@ void CloseSocket(TTestSocket socket) {
   if (socket != kNoSocket) ::close(static_cast<int>(socket));
 }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

@@ -5,7 +5,7 @@
 
 #include "tests/support/TestSocket.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 namespace {
 
@@ -73,4 +73,4 @@ void CloseSocket(TTestSocket socket) {
   if (socket != kNoSocket) ::closesocket(Handle(socket));
 }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace pithorama::test {
 
 // How many files, sockets and other handles the process holds open now.
 std::size_t OpenHandleCount();
@@ -66,4 +66,4 @@ std::string ProgramFile(const std::string& name);
 // on Windows the DLLs lie beside the programs in build/bin).
 std::string LibraryDir();
 
-}  // namespace testsupport
+}  // namespace pithorama::test

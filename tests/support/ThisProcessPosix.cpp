@@ -7,7 +7,7 @@
 
 #include "tests/support/ThisProcess.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 size_t OpenHandleCount() {
   return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
@@ -70,4 +70,4 @@ std::string LibraryDir() {
 #endif
 }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

@@ -5,7 +5,7 @@
 
 #include "tests/support/ThisProcess.h"
 
-namespace testsupport {
+namespace pithorama::test {
 
 size_t OpenHandleCount() {
   DWORD count = 0;
@@ -59,4 +59,4 @@ std::string ProgramFile(const std::string& name) { return BinaryDir() + "\\" + n
 
 std::string LibraryDir() { return BinaryDir(); }
 
-}  // namespace testsupport
+}  // namespace pithorama::test

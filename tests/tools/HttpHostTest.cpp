@@ -59,7 +59,7 @@ TEST(DecodePath, PercentEscapes) {
 // curl against the server: what the handler sees of a request, and what the
 // client gets of the answer.
 TEST(HttpServer, ServesRequestsWithBodies) {
-  if (!testsupport::HostToolsAvailable())
+  if (!pithorama::test::HostToolsAvailable())
     GTEST_SKIP() << "needs curl, which this build cannot start";
   httphost::THttpServer server(2, [](httphost::TRequest& request, httphost::TAnswer& answer) {
     char piece[3];
@@ -72,7 +72,7 @@ TEST(HttpServer, ServesRequestsWithBodies) {
   });
   const uint16_t port = server.Start(0);
   ASSERT_NE(port, 0);
-  auto result = testsupport::RunProgram(
+  auto result = pithorama::test::RunProgram(
       "/usr/bin/curl",
       {"-sS", "-i", "--max-time", "20", "-H", "X-Test: yes", "--data-binary", "hello body",
        "http://127.0.0.1:" + std::to_string(port) + "/some%20where?a=1&b=%41"},

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "gateways/IsapiRecords.h"
+#include "pithorama/gateways/isapi/IsapiRecords.h"
 #include "tools/httphost/HttpHost.h"
 
 namespace isapihost {

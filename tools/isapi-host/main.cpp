@@ -17,9 +17,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Library.h"
-#include "platform/Paths.h"
-#include "platform/Signals.h"
+#include "pithorama/platform/Library.h"
+#include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Signals.h"
 #include "tools/isapi-host/IsapiCall.h"
 
 using namespace pithorama;

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/Library.h"
+#include "pithorama/platform/Library.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 // the server's. NsapiCall.h is the host's side.
 #pragma once
 
-#include "gateways/NsapiRecords.h"
+#include "pithorama/gateways/nsapi/NsapiRecords.h"
 
 extern "C" {
 

@@ -17,8 +17,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Library.h"
-#include "platform/Signals.h"
+#include "pithorama/platform/Library.h"
+#include "pithorama/platform/Signals.h"
 #include "tools/httphost/HttpHost.h"
 #include "tools/nsapi/NsapiCall.h"
 

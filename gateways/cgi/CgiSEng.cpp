@@ -1,0 +1,366 @@
+#include "pithorama/gateways/cgi/CgiSEng.h"
+
+#include "pithorama/gateways/resident/AnswerCopy.h"
+#include "pithorama/gateways/resident/RequestFile.h"
+#include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Module.h"
+#include "pithorama/platform/Signals.h"
+
+namespace pithorama {
+
+TCGIStdEngine* ActiveCGIEngine = nullptr;
+bool IsServer = false;
+
+namespace {
+
+thread_local TCgiThreadState cgiState;
+// The main thread's part in the queue (a client's entry, a server's queue file).
+TServerData serverData;
+
+bool WindowsCgiStart() { return Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN"); }
+
+std::string RequestFileNameOf(const std::string& requestId) {
+  return TServerQueue::GetServerFilePrefix() + "_C_" + requestId + "_REQ";
+}
+
+// Copies the body announced by CONTENT_LENGTH from standard input.
+bool CopyBody(TFile& to) {
+  int32_t due = StrToIntDef(GetEnvVar("CONTENT_LENGTH"), 0);
+  char block[16384];
+  while (due > 0 && cgiState.InputStream) {
+    int64_t got = cgiState.InputStream->Read(block, std::min<size_t>(sizeof block, due));
+    if (got <= 0) break;  // the body ended early: the server gets what arrived
+    if (!to.Write(block, static_cast<size_t>(got))) return false;
+    due -= static_cast<int32_t>(got);
+  }
+  return true;
+}
+
+// The client's WriteRequestFile: the environment, the debug line and the
+// body, in a new file that only the owner may read. Written once per start.
+std::string WriteRequestFile() {
+  if (cgiState.RequestFileWritten) return cgiState.RequestFileName;
+  if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
+  const std::string name = RequestFileNameOf(cgiState.RequestId);
+  cgiState.RequestFileName = name;
+  if (!FitsEntryFile(name)) return {};
+  TFile file;
+  bool written = file.Open(name, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateNew) &&
+                 file.Write(RequestFileHead(EnvironmentBlock())) && CopyBody(file);
+  if (!written) {
+    WriteErrorLog("Can not write file " + name + " : " + SystemErrorText(file.LastError()));
+    if (file.IsOpen()) DeleteFile(name);
+    return {};
+  }
+  cgiState.RequestFileWritten = true;
+  return name;
+}
+
+// The client's relay of the answer file to standard output; the file goes after.
+bool RelayAnswer() {
+  const std::string name =
+      TServerQueue::GetServerFilePrefix() + "_C_" + cgiState.RequestId + "_OUT";
+  TFile file;
+  if (!file.Open(name, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
+    return false;
+  bool copied = CopyAnswer(
+      file.Size(), [&file](char* buffer, size_t count) { return file.Read(buffer, count); },
+      [](std::string_view bytes) {
+        if (cgiState.OutputStream) cgiState.OutputStream->Write(bytes);
+      });
+  file.Close();
+  DeleteFile(name);
+  return copied;
+}
+
+// The standard gateway's row of each difference between the two CGI gateways.
+TServerFlavour StandardCgiFlavour() {
+  TServerFlavour flavour;
+  flavour.ServerStartArguments = {"START_SERVER"};
+  flavour.CreateQueueBeforeStart = true;
+  flavour.QueueAttemptsAfterStart = 6;
+  flavour.QueueAttemptPauseMs = 500;
+  flavour.ServerTimerMs = 50;
+  flavour.TakesReqEntries = true;
+  flavour.DeletesRequestFileAfterServing = true;
+  flavour.AbortDeletesRequestFile = true;
+  flavour.UpdatesServerWindowSeen = true;
+  flavour.QueueAgeReadEachPass = true;
+  flavour.LogsServerAborted = true;
+  flavour.CleansWorkFiles = true;
+  flavour.StaleQueuePauseMs = 300;
+  flavour.QueueAppendAccess = FileAccess::ReadWrite;
+  flavour.MayQueue = [] { return !GetEnvVar("SERVER_SOFTWARE").empty() && !WindowsCgiStart(); };
+  flavour.PrepareRequest = WriteRequestFile;
+  flavour.RelayAnswer = RelayAnswer;
+  flavour.DeleteRequestFile = [] { DeleteFile(cgiState.RequestFileName); };
+  return flavour;
+}
+
+THttpEngine* CreateStdEngine(TComponent* owner, const TGatewaySettings& settings) {
+  return new TCGIStdEngine(owner, settings);
+}
+
+}  // namespace
+
+TCgiThreadState& CgiThreadState() { return cgiState; }
+
+TServerQueue& StdServerQueue() {
+  static TServerQueue queue(StandardCgiFlavour());
+  return queue;
+}
+
+bool TCGIStdEngine::IsActive() {
+  if (IsLibrary()) return false;
+  return (!GetEnvVar("SERVER_SOFTWARE").empty() || IsServer) && !WindowsCgiStart();
+}
+
+TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings)
+    : THttpEngine(owner) {
+  ForceServer = settings.ForceServer;
+  CGIMode = settings.ForceServer ? TCGIMode::ServerMode : settings.CGIMode;
+  AutoTerminate = settings.AutoTerminate;
+  ApplyGatewaySettings(*this, settings);
+  ActiveCGIEngine = this;
+  FirstRequest = true;
+
+  if (Designing() || !IsActive()) return;
+  MakeCurrent();
+  if (IsServer) {
+    ServerTimer = std::make_unique<TResidentServer>(
+        StdServerQueue(), CGIMode, [this](const std::string& name) { ServeQueued(name); });
+    return;
+  }
+  HandleRequestFile(RequestFileNameOf(cgiState.RequestId));
+}
+
+void TCGIStdEngine::HandleRequestFile(const std::string& name) {
+  if (IsServer) {
+    if (ServerTimer) ServerTimer->HandleRequestFile(name);
+    return;
+  }
+  if (CGIMode != TCGIMode::NormalMode) {
+    // No server took the request at start: start one and hand it over. A
+    // request whose file name would not fit a queue entry is served here.
+    if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
+    if (FitsEntryFile(RequestFileNameOf(cgiState.RequestId))) StdServerQueue().HandOver(serverData);
+  }
+  if (!cgiState.RequestFileWritten) cgiState.RequestFileName = name;
+  ServeInProcess();
+}
+
+void TCGIStdEngine::ServeInProcess() {
+  // A request file written for a server that never took it holds the body,
+  // which standard input no longer has.
+  if (cgiState.RequestFileWritten) {
+    auto file = std::make_unique<TFile>();
+    if (file->Open(cgiState.RequestFileName, FileAccess::Read, FileShare::DenyNone,
+                   FileCreate::OpenExisting)) {
+      ReadVariableBlock(*file);
+      cgiState.InputStream = std::move(file);
+    }
+    DeleteFile(cgiState.RequestFileName);
+    cgiState.RequestFileWritten = false;
+  }
+  try {
+    RunRequest();
+  } catch (...) {
+    // A failure that is no error of the request passes on (RunRequest has
+    // done the rest of its end); the answer written so far still goes out.
+    if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+    throw;
+  }
+  if (AutoTerminate) TerminateProgram();
+}
+
+void TCGIStdEngine::ServeQueued(const std::string& name) {
+  cgiState.RequestFileName = name;
+  OpenRequestFiles(name);
+  RunRequest();
+  // The answer must be whole in its file before the entry goes, whatever
+  // AutoTerminate says, and a long-lived server must not keep the files open.
+  cgiState.OutputStream.reset();
+  cgiState.InputStream.reset();
+  cgiState.VariableList.reset();
+}
+
+void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
+  const std::string base = name.substr(0, name.size() - 3);
+  auto input = std::make_unique<TFile>();
+  TStringList variables;
+  if (input->Open(base + "REQ", FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
+    variables = ReadVariableBlock(*input);
+  cgiState.InputStream = std::move(input);
+  // The answer holds what the request did: owner only, like the request.
+  TFile output;
+  output.Open(base + "OUT", FileAccess::Write, FileShare::DenyNone, FileCreate::CreatePrivate);
+  cgiState.OutputStream = std::make_unique<TCgiOutput>(std::move(output));
+  cgiState.VariableList = std::move(variables);
+}
+
+void TCGIStdEngine::ExecRequest() {
+  cgiState.RequestFields = TFormFields(ReadContent());
+  if (FirstRequest && OnFirstExecRequest) {
+    FirstRequest = false;
+    OnFirstExecRequest(this);
+  }
+  if (OnExecRequest) OnExecRequest(this);
+  if (OnLastExecRequest && CGIMode == TCGIMode::NormalMode) OnLastExecRequest(this);
+}
+
+std::string TCGIStdEngine::ReadContent() {
+  if (!cgiState.InputStream) return {};
+  const std::string lengthText = GetVariable("CONTENT_LENGTH");
+  const int32_t length = lengthText.empty() ? 0 : StrToInt(lengthText);
+  if (length <= 0) return GetQueryString();
+  if (length > AutoReadLimit) {
+    WriteErrorLog("Content length exceeds AutoReadLimit");
+    return {};
+  }
+  if (!AutoReadInput) return {};
+  if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;"))
+    return ReadMultipartInput();
+
+  // The body in blocks; a body that ends early is what arrived. The content
+  // is the text up to the first zero byte. Its room grows by doubling but
+  // never past the announced length, so a large body is not held twice over.
+  std::string body;
+  char block[16384];
+  for (size_t due = static_cast<size_t>(length); due > 0;) {
+    int64_t n = cgiState.InputStream->Read(block, std::min(due, sizeof block));
+    if (n <= 0) break;
+    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
+    body.append(block, static_cast<size_t>(n));
+    due -= static_cast<size_t>(n);
+  }
+  size_t zero = body.find('\0');
+  if (zero != std::string::npos) body.resize(zero);
+  return body;
+}
+
+void TCGIStdEngine::FinishRequest() {
+  THttpEngine::FinishRequest();
+  if (!AutoTerminate) {
+    if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+    return;
+  }
+  cgiState.OutputStream.reset();  // sends what is left
+  if (!IsServer) DiscardUnreadContent();
+  cgiState.InputStream.reset();
+  if (!IsServer) TerminateProgram();
+}
+
+// A web server may still be writing a body the program did not read (one
+// over AutoReadLimit, say); a program that ends first makes that write fail,
+// and some servers then throw the whole answer away (fcgiwrap behind nginx
+// answers 502). The rest of the body is read and dropped, after the answer
+// is out; the server ends the input with the body, and the announced length
+// bounds the reading.
+void TCGIStdEngine::DiscardUnreadContent() {
+  if (!cgiState.InputStream) return;
+  const std::string lengthText = GetVariable("CONTENT_LENGTH");
+  int64_t due = lengthText.empty() ? 0 : StrToIntDef(lengthText, 0);
+  char block[16384];
+  while (due > 0) {
+    const int64_t n = cgiState.InputStream->Read(
+        block, static_cast<size_t>(std::min<int64_t>(due, sizeof block)));
+    if (n <= 0) break;
+    due -= n;
+  }
+}
+
+TObject* TCGIStdEngine::GetRequestThread() { return CurrentRequestThread(); }
+
+void TCGIStdEngine::WriteStatusLine() {
+  const std::string software = UpperCase(GetServerSoftware());
+  if (!Contains(software, "NETSCAPE") && !Contains(software, "APACHE"))
+    WriteLine("HTTP/1.0 200 OK");
+}
+
+void TCGIStdEngine::Write(std::string_view text) {
+  THttpEngine::Write(text);
+  if (!text.empty() && cgiState.OutputStream) cgiState.OutputStream->Write(text);
+}
+
+void TCGIStdEngine::WriteBuffer(const void* data, size_t count) {
+  THttpEngine::WriteBuffer(data, count);
+  if (cgiState.OutputStream)
+    cgiState.OutputStream->Write(std::string_view(static_cast<const char*>(data), count));
+}
+
+int64_t TCGIStdEngine::ReadBuffer(void* buffer, size_t count) {
+  if (!cgiState.InputStream) return -1;
+  size_t total = 0;
+  while (total < count) {
+    int64_t n = cgiState.InputStream->Read(static_cast<char*>(buffer) + total, count - total);
+    if (n < 0) return total > 0 ? static_cast<int64_t>(total) : -1;
+    if (n == 0) break;  // standard input ended early: answer what arrived
+    total += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(total);
+}
+
+void TCGIStdEngine::EndHeaders() {
+  THttpEngine::Write("\r\n");
+  if (cgiState.OutputStream) cgiState.OutputStream->Write("\r\n");
+}
+
+std::string TCGIStdEngine::GetVariable(std::string_view name) {
+  std::string key = UpperCase(name);
+  for (char& c : key)
+    if (c == ' ') c = '_';
+  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+  if (!cgiState.VariableList) return GetEnvVar(key);
+  const std::string prefix = key + "=";
+  for (const std::string& line : *cgiState.VariableList)
+    if (UpperCase(line).rfind(prefix, 0) == 0) return line.substr(prefix.size(), 255);
+  return {};
+}
+
+std::string TCGIStdEngine::GetField(std::string_view name, std::string_view defaultValue) {
+  return cgiState.RequestFields.Value(name, defaultValue);
+}
+
+TStringList TCGIStdEngine::GetFieldNames() { return cgiState.RequestFields.Names(); }
+
+bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
+
+bool IsServerStart() {
+  // Apache hands the words of a query without "=" (an ISINDEX query such as
+  // "?START_SERVER") to the program as its arguments, so an argument alone
+  // proves nothing: a start that carries a CGI request is never the server.
+  // SERVER_SOFTWARE alone is no request: a client hands it on to the server
+  // it starts, so that the copy chooses the standard gateway.
+  const bool cgiRequest = GetEnvironment("GATEWAY_INTERFACE").has_value() ||
+                          GetEnvironment("REQUEST_METHOD").has_value();
+  if (cgiRequest) return false;
+  return (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
+         ParamStr(1) == "START_SERVER";
+}
+
+void CgiSEngStart() {
+  RegisterGateway(TGatewayKind::CgiStd, CreateStdEngine);
+  IsServer = IsServerStart();
+  TServerQueue& queue = StdServerQueue();
+  queue.IsServer = IsServer;
+  if (!TCGIStdEngine::IsActive()) return;
+  // A client that hangs up makes writes fail; the program still finishes its
+  // request (mail, log line) instead of dying in the middle of it.
+  IgnoreBrokenPipe();
+  queue.ProgramStart(serverData);
+  if (IsServer) return;
+  // A server that gives up on the request (its client hung up) ends the
+  // program with a signal: the upload files of the request go with it.
+  SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
+  cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
+  cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
+  // A running server takes the request; WaitForAnswer ends the program.
+  if (queue.QueueRequest(serverData)) queue.WaitForAnswer(serverData);
+}
+
+void CgiSEngEnd() {
+  if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+  StdServerQueue().ProgramEnd(serverData);
+}
+
+}  // namespace pithorama

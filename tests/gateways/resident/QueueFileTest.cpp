@@ -1,0 +1,137 @@
+// The queue routines on a real queue file, in the work folder beside this
+// test program (every test of this program shares it, so they run one by one).
+#include <gtest/gtest.h>
+
+#include "pithorama/gateways/resident/CgiQueue.h"
+#include "pithorama/platform/Paths.h"
+#include "tests/support/Process.h"
+
+namespace pithorama {
+namespace {
+
+class QueueFile : public ::testing::Test {
+ protected:
+  QueueFile() : queue_(Flavour()) {
+    for (const std::string& file : ListFiles(Folder(), Name())) DeleteFile(file);
+  }
+  ~QueueFile() override {
+    for (const std::string& file : ListFiles(Folder(), Name())) DeleteFile(file);
+  }
+
+  static TServerFlavour Flavour() {
+    TServerFlavour flavour;
+    flavour.TakesReqEntries = true;
+    flavour.DeletesRequestFileAfterServing = true;
+    flavour.CleansWorkFiles = true;
+    return flavour;
+  }
+  static std::string Prefix() { return TServerQueue::GetServerFilePrefix(); }
+  static std::string Folder() {
+    std::string folder = ExtractFilePath(Prefix());
+    folder.pop_back();
+    return folder;
+  }
+  static std::string Name() { return ExtractFileName(Prefix()); }
+  static std::string Request(const std::string& id) { return Prefix() + "_C_" + id + "_REQ"; }
+
+  void WriteQueue(const std::vector<TQueueEntry>& entries) {
+    std::string bytes;
+    for (const TQueueEntry& entry : entries) {
+      TEntryBytes encoded = EncodeEntry(entry);
+      bytes.append(encoded.data(), encoded.size());
+    }
+    pithorama::test::WriteWholeFile(TServerQueue::QueueFileName(), bytes);
+  }
+  std::vector<std::string> QueuedNames() {
+    std::vector<std::string> names;
+    for (const TQueueEntry& entry :
+         DecodeEntries(pithorama::test::ReadWholeFile(TServerQueue::QueueFileName())))
+      names.push_back(entry.EntryFile + ":" + std::to_string(entry.EntryState));
+    return names;
+  }
+
+  TServerQueue queue_;
+};
+
+TEST_F(QueueFile, FinishRemovesOnlyTheFinishedEntryHoweverLongTheQueue) {
+  std::vector<TQueueEntry> entries = {{EntryTaken, 0, Request("A")}};
+  std::vector<std::string> expected;
+  for (int i = 0; i < 80; ++i) {
+    entries.push_back({EntryWaiting, 0, Request(std::to_string(i))});
+    expected.push_back(Request(std::to_string(i)) + ":0");
+  }
+  WriteQueue(entries);
+  pithorama::test::WriteWholeFile(Request("A"), "A=1\r\n\r\n");
+  queue_.FinishQueuedRequest(Request("A"));
+  EXPECT_EQ(QueuedNames(), expected);
+  EXPECT_FALSE(FileExists(Request("A")));
+}
+
+TEST_F(QueueFile, FinishLeavesAQueueItCannotLockUntouched) {
+  WriteQueue({{EntryTaken, 0, Request("A")}, {EntryWaiting, 0, Request("B")}});
+  TFile held;
+  ASSERT_TRUE(held.Open(TServerQueue::QueueFileName(), FileAccess::Read, FileShare::Exclusive,
+                        FileCreate::OpenExisting));
+  EXPECT_FALSE(queue_.FinishQueuedRequest(Request("A")));  // the server tries again later
+  held.Close();
+  EXPECT_EQ(QueuedNames(), (std::vector<std::string>{Request("A") + ":1", Request("B") + ":0"}));
+  EXPECT_TRUE(queue_.FinishQueuedRequest(Request("A")));
+  EXPECT_EQ(QueuedNames(), (std::vector<std::string>{Request("B") + ":0"}));
+}
+
+TEST_F(QueueFile, CreateQueueKeepsWaitingEntriesAndTheirFiles) {
+  WriteQueue({{EntryWaiting, 0, Request("B")}, {EntryTaken, 0, Request("X")}});
+  pithorama::test::WriteWholeFile(Request("B"), "B=1\r\n\r\n");
+  pithorama::test::WriteWholeFile(Prefix() + "_C_OLD_OUT", "left over");
+  TServerData data;
+  ASSERT_TRUE(queue_.CreateQueue(data));
+  EXPECT_TRUE(data.QueueOwner);
+  EXPECT_EQ(QueuedNames(), std::vector<std::string>{Request("B") + ":0"});
+  EXPECT_TRUE(FileExists(Request("B")));
+  EXPECT_FALSE(FileExists(Prefix() + "_C_OLD_OUT"));
+}
+
+TEST_F(QueueFile, TakeMarksTheFirstWaitingEntryOfThisGateway) {
+  const struct {
+    const char* name;
+    std::vector<TQueueEntry> queue;
+    bool taken;
+    std::string entry;
+    std::vector<std::string> after;
+  } cases[] = {
+      {"first waiting",
+       {{EntryTaken, 0, Request("A")}, {EntryWaiting, 0, Request("B")}},
+       true,
+       Request("B"),
+       {Request("A") + ":1", Request("B") + ":1"}},
+      {"profile of the other gateway stays waiting",
+       {{EntryWaiting, 0, "/x/PROFILE.INI"}},
+       true,
+       "/x/PROFILE.INI",
+       {"/x/PROFILE.INI:0"}},
+      {"nothing waits", {{EntryTaken, 0, Request("A")}}, false, "", {Request("A") + ":1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteQueue(c.queue);
+    TQueueEntry entry;
+    EXPECT_EQ(queue_.TakeNextRequest(entry), c.taken);
+    if (c.taken) {
+      EXPECT_EQ(entry.EntryFile, c.entry);
+    }
+    EXPECT_EQ(QueuedNames(), c.after);
+  }
+}
+
+TEST_F(QueueFile, RequestStateAsTheClientSeesIt) {
+  TServerData data;
+  data.QueuedName = Request("B");
+  EXPECT_EQ(queue_.GetRequestState(data), QueueMissing);
+  WriteQueue({{EntryWaiting, 0, Request("A")}, {EntryTaken, 0, Request("B")}});
+  EXPECT_EQ(queue_.GetRequestState(data), EntryTaken);
+  WriteQueue({{EntryWaiting, 0, Request("A")}});
+  EXPECT_EQ(queue_.GetRequestState(data), EntryFinished);
+}
+
+}  // namespace
+}  // namespace pithorama
