@@ -1,15 +1,11 @@
 #include "pithorama/engine/GenEng.h"
 
-#include <array>
-
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
 
 namespace pithorama {
 
 namespace {
-
-std::array<TGatewayFactory, 4> gatewayFactories{};
 
 // Runs `call` on the calling thread's engine, or answers `fallback`.
 template <class Result, class Call>
@@ -19,10 +15,6 @@ Result Forward(Call call, Result fallback = Result()) {
 }
 
 }  // namespace
-
-void RegisterGateway(TGatewayKind kind, TGatewayFactory factory) {
-  gatewayFactories[static_cast<size_t>(kind)] = factory;
-}
 
 void ApplyGatewaySettings(THttpEngine& engine, const TGatewaySettings& settings) {
   engine.NoCache = settings.NoCache;
@@ -40,19 +32,28 @@ void ApplyGatewaySettings(THttpEngine& engine, const TGatewaySettings& settings)
 
 TGeneralHttpEngine::TGeneralHttpEngine(TComponent* owner) : TGeneralHttpComponent(owner) {}
 
-THttpEngine* TGeneralHttpEngine::CreateGateway(TGatewayKind kind, bool forceServer) {
-  TGatewayFactory factory = gatewayFactories[static_cast<size_t>(kind)];
-  if (factory == nullptr) return nullptr;  // this build carries no such gateway
+THttpEngine* TGeneralHttpEngine::CreateGateway(const TGatewayRecord& gateway,
+                                               const TStartFacts& start) {
   TGatewaySettings settings = settings_;
-  settings.ForceServer = forceServer;
+  settings.Facade = this;
+  settings.ForceServer = start.NoServerStart;
   settings.CGIMode = CGIMode;
   settings.AutoTerminate = CgiAutoTerminate;
-  settings.OnIsapiFilterVersion = OnIsapiFilterVersion;
-  settings.OnIsapiFilterProc = OnIsapiFilterProc;
-  settings.OnIsapiExtensionVersion = OnIsapiExtensionVersion;
-  return factory(Owner(), settings);
+  THttpEngine* engine = gateway.Create(Owner(), settings);
+  engines_.emplace_back(gateway.Name, engine);
+  return engine;
 }
 
+THttpEngine* TGeneralHttpEngine::GatewayEngine(std::string_view name) const {
+  for (const auto& [gateway, engine] : engines_)
+    if (gateway == name) return engine;
+  return nullptr;
+}
+
+// The selection: every registered gateway, in its order, is asked whether
+// this start is its own, and makes its engine when it is. A CGI engine serves
+// its request inside its constructor, so a later gateway sees whether an
+// earlier one made itself current.
 void TGeneralHttpEngine::FormLoaded() {
   TGeneralHttpComponent::FormLoaded();
   if (Application != nullptr) Application->ShowMainForm = false;
@@ -61,21 +62,12 @@ void TGeneralHttpEngine::FormLoaded() {
     form->Hide();
   }
   if (Designing()) return;
-  if (IsLibrary()) {
-    NsapiEngine = CreateGateway(TGatewayKind::Nsapi, false);
-    IsapiEngine = CreateGateway(TGatewayKind::Isapi, false);
-    return;
-  }
-  const std::string serverSoftware = GetEnvVar("SERVER_SOFTWARE");
-  const bool noServerStart = serverSoftware.empty() && ParamCount() == 0;
-  const bool windowsCgi = Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN");
-  if (CurrentEngine() == nullptr && (noServerStart || (!serverSoftware.empty() && !windowsCgi)))
-    CgiStdEngine = CreateGateway(TGatewayKind::CgiStd, noServerStart);
-  if (CurrentEngine() == nullptr || noServerStart)
-    CgiWinEngine = CreateGateway(TGatewayKind::CgiWin, noServerStart);
+  const TStartFacts start = ReadStartFacts();
+  for (const TGatewayRecord& gateway : RegisteredGateways())
+    if (gateway.Claims(start, CurrentEngine() != nullptr)) CreateGateway(gateway, start);
   // A start that no gateway of this build serves would otherwise wait in the
   // message loop for a request that never comes.
-  if (CurrentEngine() == nullptr && CgiStdEngine == nullptr && CgiWinEngine == nullptr) {
+  if (!start.Library && engines_.empty() && CurrentEngine() == nullptr) {
     WriteErrorLog("No gateway of this program serves this start");
     TerminateProgram();
   }

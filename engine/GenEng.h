@@ -7,10 +7,14 @@
 //   auto* web = new TGeneralHttpEngine(this);
 //   web->SetOnExecRequest([](TObject*) { EngineWrite("<p>Hello</p>"); });
 //
-// Gateways make themselves known through RegisterGateway in their module start
-// step, so the engine layer never names a gateway.
+// Gateways make themselves known through RegisterGateway (GatewayRegistry.h)
+// in their module start step, so the engine layer never names a gateway.
 #pragma once
 
+#include <utility>
+#include <vector>
+
+#include "pithorama/engine/GatewayRegistry.h"
 #include "pithorama/engine/HttpEng.h"
 
 namespace pithorama {
@@ -37,8 +41,12 @@ class TGeneralHttpComponent : public TComponent {
   using TComponent::TComponent;
 };
 
-// What a gateway engine is created with.
+class TGeneralHttpEngine;
+
+// What a gateway engine is created with: the facade's settings and events. A
+// gateway reads settings of its own (the ISAPI events) from `Facade`.
 struct TGatewaySettings {
+  const TGeneralHttpEngine* Facade = nullptr;
   bool ForceServer = false;  // started by hand with no server: serve as the resident server
   TCGIMode CGIMode = TCGIMode::NormalMode;
   bool AutoTerminate = true;
@@ -53,19 +61,12 @@ struct TGatewaySettings {
   TLastExecRequestEvent OnLastExecRequest;
   TExecRequestEvent OnExecRequest;
   TFirstExecRequestEvent OnFirstExecRequest;
-  THttpFilterVersionEvent OnIsapiFilterVersion;
-  THttpFilterProcEvent OnIsapiFilterProc;
-  THttpExtensionVersionEvent OnIsapiExtensionVersion;
 };
 
 // Gives an engine the settings every gateway takes from the facade: NoCache,
 // TempDir, SessionName, AutoReadLimit, AutoReadInput, AutoContentType,
 // AutoHttpHeader and the four request events.
 void ApplyGatewaySettings(THttpEngine& engine, const TGatewaySettings& settings);
-
-enum class TGatewayKind { CgiStd, CgiWin, Isapi, Nsapi };
-using TGatewayFactory = THttpEngine* (*)(TComponent* owner, const TGatewaySettings& settings);
-void RegisterGateway(TGatewayKind kind, TGatewayFactory factory);
 
 class TGeneralHttpEngine : public TGeneralHttpComponent {
  public:
@@ -102,11 +103,14 @@ class TGeneralHttpEngine : public TGeneralHttpComponent {
   THttpFilterProcEvent OnIsapiFilterProc;
   THttpFilterVersionEvent OnIsapiFilterVersion;
 
-  // The engines created by the selection; owned by the facade's owner.
-  THttpEngine* CgiStdEngine = nullptr;
-  THttpEngine* CgiWinEngine = nullptr;
-  THttpEngine* IsapiEngine = nullptr;
-  THttpEngine* NsapiEngine = nullptr;
+  // The engines created by the selection, by gateway name, in the order they
+  // were made; owned by the facade's owner. None when the gateway serves no
+  // part of this start.
+  THttpEngine* GatewayEngine(std::string_view name) const;
+  THttpEngine* CgiStdEngine() const { return GatewayEngine("CgiStd"); }
+  THttpEngine* CgiWinEngine() const { return GatewayEngine("CgiWin"); }
+  THttpEngine* IsapiEngine() const { return GatewayEngine("Isapi"); }
+  THttpEngine* NsapiEngine() const { return GatewayEngine("Nsapi"); }
 
   // Forwards to CurrentEngine(); on a thread without one they answer empty,
   // 0 or false and write nothing.
@@ -147,9 +151,10 @@ class TGeneralHttpEngine : public TGeneralHttpComponent {
   virtual void DestroyLock(TLock* lock);
 
  private:
-  THttpEngine* CreateGateway(TGatewayKind kind, bool forceServer);
+  THttpEngine* CreateGateway(const TGatewayRecord& gateway, const TStartFacts& start);
 
   TGatewaySettings settings_;
+  std::vector<std::pair<std::string, THttpEngine*>> engines_;
 };
 
 }  // namespace pithorama

@@ -17,7 +17,11 @@ thread_local TCgiThreadState cgiState;
 // The main thread's part in the queue (a client's entry, a server's queue file).
 TServerData serverData;
 
-bool WindowsCgiStart() { return Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN"); }
+// A request for the standard gateway: from a web server that is no Windows
+// CGI server, or tried by hand with the CGI variables set.
+bool IsStandardCgiRequest(const TStartFacts& start) {
+  return (start.ServerSoftware || start.CgiRequest) && !start.WindowsCgiVersion;
+}
 
 std::string RequestFileNameOf(const std::string& requestId) {
   return TServerQueue::GetServerFilePrefix() + "_C_" + requestId + "_REQ";
@@ -90,7 +94,7 @@ TServerFlavour StandardCgiFlavour() {
   flavour.CleansWorkFiles = true;
   flavour.StaleQueuePauseMs = 300;
   flavour.QueueAppendAccess = FileAccess::ReadWrite;
-  flavour.MayQueue = [] { return !GetEnvVar("SERVER_SOFTWARE").empty() && !WindowsCgiStart(); };
+  flavour.MayQueue = [] { return IsStandardCgiRequest(ReadStartFacts()); };
   flavour.PrepareRequest = WriteRequestFile;
   flavour.RelayAnswer = RelayAnswer;
   flavour.DeleteRequestFile = [] { DeleteFile(cgiState.RequestFileName); };
@@ -99,6 +103,14 @@ TServerFlavour StandardCgiFlavour() {
 
 THttpEngine* CreateStdEngine(TComponent* owner, const TGatewaySettings& settings) {
   return new TCGIStdEngine(owner, settings);
+}
+
+// A web server's CGI start (or a CGI request tried by hand), unless it is a
+// Windows CGI server's; and the start by hand, which makes the resident
+// server. Not when another engine already serves this thread.
+bool ClaimsStandardCgiStart(const TStartFacts& start, bool engineCurrent) {
+  if (start.Library || engineCurrent) return false;
+  return start.NoServerStart || (IsStandardCgiRequest(start));
 }
 
 }  // namespace
@@ -111,8 +123,9 @@ TServerQueue& StdServerQueue() {
 }
 
 bool TCGIStdEngine::IsActive() {
-  if (IsLibrary()) return false;
-  return (!GetEnvVar("SERVER_SOFTWARE").empty() || IsServer) && !WindowsCgiStart();
+  const TStartFacts start = ReadStartFacts();
+  if (start.Library) return false;
+  return (IsServer && !start.WindowsCgiVersion) || IsStandardCgiRequest(start);
 }
 
 TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings)
@@ -331,15 +344,17 @@ bool IsServerStart() {
   // proves nothing: a start that carries a CGI request is never the server.
   // SERVER_SOFTWARE alone is no request: a client hands it on to the server
   // it starts, so that the copy chooses the standard gateway.
-  const bool cgiRequest = GetEnvironment("GATEWAY_INTERFACE").has_value() ||
-                          GetEnvironment("REQUEST_METHOD").has_value();
-  if (cgiRequest) return false;
-  return (ParamCount() == 0 && GetEnvVar("SERVER_SOFTWARE").empty()) ||
-         ParamStr(1) == "START_SERVER";
+  const TStartFacts start = ReadStartFacts();
+  if (start.CgiRequest) return false;
+  return start.NoServerStart || ParamStr(1) == "START_SERVER";
+}
+
+TGatewayRecord StandardCgiGateway() {
+  return {"CgiStd", 40, ClaimsStandardCgiStart, CreateStdEngine};
 }
 
 void CgiSEngStart() {
-  RegisterGateway(TGatewayKind::CgiStd, CreateStdEngine);
+  RegisterGateway(StandardCgiGateway());
   IsServer = IsServerStart();
   TServerQueue& queue = StdServerQueue();
   queue.IsServer = IsServer;

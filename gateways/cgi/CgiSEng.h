@@ -87,6 +87,9 @@ TServerQueue& StdServerQueue();
 // argument "START_SERVER". A start by a web server never is.
 bool IsServerStart();
 
+// The standard gateway's record in the gateway selection.
+TGatewayRecord StandardCgiGateway();
+
 // Module steps: decide IsServer, wrap standard input and output in a plain CGI
 // start and register the gateway with the facade; at the end, send what is
 // left of the answer.

@@ -34,6 +34,8 @@ THttpEngine* CreateIsapiEngine(TComponent* owner, const TGatewaySettings& settin
   return new TISAPIEngine(owner, settings);
 }
 
+bool ClaimsLibraryStart(const TStartFacts& start, bool) { return start.Library; }
+
 // "SERVER SOFTWARE" becomes "SERVER_SOFTWARE"; the executable path is the script name.
 std::string ServerVariableName(std::string_view name) {
   std::string key = UpperCase(name);
@@ -92,9 +94,11 @@ TISAPIEngine::TISAPIEngine(TComponent* owner) : THttpEngine(owner) {
 
 TISAPIEngine::TISAPIEngine(TComponent* owner, const TGatewaySettings& settings)
     : TISAPIEngine(owner) {
-  OnHttpFilterVersion = settings.OnIsapiFilterVersion;
-  OnHttpFilterProc = settings.OnIsapiFilterProc;
-  OnHttpExtensionVersion = settings.OnIsapiExtensionVersion;
+  if (const TGeneralHttpEngine* facade = settings.Facade) {
+    OnHttpFilterVersion = facade->OnIsapiFilterVersion;
+    OnHttpFilterProc = facade->OnIsapiFilterProc;
+    OnHttpExtensionVersion = facade->OnIsapiExtensionVersion;
+  }
   ApplyGatewaySettings(*this, settings);
 }
 
@@ -395,6 +399,10 @@ void TISAPIEngine::TerminateExtension() {
   }
 }
 
-void IsapiEngStart() { RegisterGateway(TGatewayKind::Isapi, CreateIsapiEngine); }
+// In a library the NSAPI engine comes first, then this one; the server's
+// calls decide later which of the two works.
+TGatewayRecord IsapiGateway() { return {"Isapi", 20, ClaimsLibraryStart, CreateIsapiEngine}; }
+
+void IsapiEngStart() { RegisterGateway(IsapiGateway()); }
 
 }  // namespace pithorama

@@ -89,6 +89,9 @@ TISAPIEngine* ActiveISAPIEngine();
 // slashes ("/scripts/app.dll"); any other name stays as it is.
 std::string IsapiExecutablePath(std::string_view scriptName);
 
+// The ISAPI gateway's record in the gateway selection.
+TGatewayRecord IsapiGateway();
+
 // Module steps: register the gateway with the facade.
 void IsapiEngStart();
 

@@ -3,10 +3,14 @@
 // (NsapiServe.cpp).
 #pragma once
 
+#include "pithorama/engine/GatewayRegistry.h"
 #include "pithorama/gateways/nsapi/NsapiRecords.h"
 #include "pithorama/platform/Library.h"
 
 namespace pithorama {
+
+// The NSAPI gateway's record in the gateway selection.
+TGatewayRecord NsapiGateway();
 
 // Registers the NSAPI gateway with the facade (module start step).
 void NsapiEngStart();

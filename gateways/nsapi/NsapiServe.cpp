@@ -11,6 +11,8 @@ THttpEngine* CreateNsapiEngine(TComponent* owner, const TGatewaySettings& settin
   return new TNSAPIEngine(owner, settings);
 }
 
+bool ClaimsLibraryStart(const TStartFacts& start, bool) { return start.Library; }
+
 // Clears the thread's server records when the call ends, however it ends, so
 // that no later call on the thread sees records the server has freed.
 struct TCallRecords {
@@ -31,7 +33,9 @@ struct TCallRecords {
 
 }  // namespace
 
-void NsapiEngStart() { RegisterGateway(TGatewayKind::Nsapi, CreateNsapiEngine); }
+TGatewayRecord NsapiGateway() { return {"Nsapi", 10, ClaimsLibraryStart, CreateNsapiEngine}; }
+
+void NsapiEngStart() { RegisterGateway(NsapiGateway()); }
 
 int NsapiServe(pblock* pb, Session* sn, Request* rq) {
   try {

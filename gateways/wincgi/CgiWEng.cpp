@@ -89,6 +89,12 @@ THttpEngine* CreateWinEngine(TComponent* owner, const TGatewaySettings& settings
   return new TCGIWinEngine(owner, settings);
 }
 
+// Whatever the standard gateway did not take, and the start by hand, which
+// makes the resident server for both flavours.
+bool ClaimsWindowsCgiStart(const TStartFacts& start, bool engineCurrent) {
+  return !start.Library && (!engineCurrent || start.NoServerStart);
+}
+
 // The profile names the request: the server reads it where the web server
 // wrote it. A name relative to this start's folder would mean another file in
 // the server, so such a request is served here.
@@ -334,10 +340,15 @@ TStringList TCGIWinEngine::GetFieldNames() {
 
 bool TCGIWinEngine::IsActiveGateway() { return WinCGIStart; }
 
+TGatewayRecord WindowsCgiGateway() {
+  return {"CgiWin", 50, ClaimsWindowsCgiStart, CreateWinEngine};
+}
+
 void CgiWEngStart() {
-  RegisterGateway(TGatewayKind::CgiWin, CreateWinEngine);
-  WinCGIStart = !IsLibrary() && (GetEnvVar("SERVER_SOFTWARE").empty() ||
-                                 Contains(UpperCase(GetEnvVar("CGI_VERSION")), "WIN"));
+  RegisterGateway(WindowsCgiGateway());
+  const TStartFacts start = ReadStartFacts();
+  WinCGIStart =
+      !start.Library && ((!start.ServerSoftware && !start.CgiRequest) || start.WindowsCgiVersion);
   if (ParamCount() >= 1) winState.ProfileFileName = MakeAbsolutePath(ParamStr(1));
   IsServer = ParamCount() == 0;
   TServerQueue& queue = WinServerQueue();

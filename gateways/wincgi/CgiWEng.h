@@ -88,6 +88,9 @@ extern bool WinCGIStart;
 // The queue of the Windows CGI gateway's resident server.
 TServerQueue& WinServerQueue();
 
+// The Windows CGI gateway's record in the gateway selection.
+TGatewayRecord WindowsCgiGateway();
+
 // Module steps: decide WinCGIStart, the profile file and whether this process
 // is the resident server, register the gateway with the facade; then the
 // server makes its queue and a client whose server runs hands its request

@@ -384,10 +384,10 @@ TEST(IsapiFacade, LibraryStartCreatesTheEngine) {
   };
   form->Loaded();
   SetLibraryMode(false);
-  ASSERT_NE(facade->IsapiEngine, nullptr);
-  EXPECT_EQ(facade->IsapiEngine, ActiveISAPIEngine());
-  EXPECT_EQ(facade->NsapiEngine, nullptr);
-  EXPECT_EQ(facade->IsapiEngine->AutoReadLimit, 1234);
+  ASSERT_NE(facade->IsapiEngine(), nullptr);
+  EXPECT_EQ(facade->IsapiEngine(), ActiveISAPIEngine());
+  EXPECT_EQ(facade->NsapiEngine(), nullptr);
+  EXPECT_EQ(facade->IsapiEngine()->AutoReadLimit, 1234);
   isapi::THSE_VERSION_INFO version{};
   EXPECT_TRUE(ActiveISAPIEngine()->GetExtensionVersion(version));
   EXPECT_STREQ(version.lpszExtensionDesc, "from the facade");
