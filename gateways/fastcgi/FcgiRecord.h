@@ -83,7 +83,7 @@ enum class TFcgiError {
 // A short English description of `error` for the error log.
 const char* FcgiErrorText(TFcgiError error);
 
-// Big-endian, as on the wire. `out` receives exactly kFcgiHeaderLength bytes.
+// The header as on the wire: its 16-bit fields big-endian.
 std::array<char, kFcgiHeaderLength> EncodeFcgiHeader(const TFcgiHeader& header);
 // Reads the first kFcgiHeaderLength bytes of `bytes` (which must have them).
 TFcgiHeader DecodeFcgiHeader(std::string_view bytes);
