@@ -24,6 +24,8 @@ enum class FileCreate {
   CreateAlways,   // create or truncate
   CreateNew,      // fail when it exists, never follow a symbolic link; mode 0600
   CreatePrivate,  // create or truncate, never follow a symbolic link; mode 0600 when created
+  OpenPrivate,    // open, or create when missing; never follow a symbolic link; mode 0600 when
+                  // created
 };
 
 // An open file, closed when the object goes. Operations do not throw; they
@@ -95,6 +97,11 @@ bool DirectoryExists(const std::string& path);
 bool CreateDir(const std::string& path);
 // Creates a folder that only the owner may enter.
 bool CreatePrivateDir(const std::string& path);
+// Makes an existing folder of this user's the owner's alone (on POSIX: a real
+// folder, not a link, owned by this user, mode 0700 afterwards). False when it
+// is someone else's or cannot be changed. Windows keeps the folder's own
+// access rules: there it only tests that the folder exists.
+bool MakeFolderPrivate(const std::string& path);
 // Seconds since the file was last written; nullopt when it does not exist.
 std::optional<double> FileAgeSeconds(const std::string& path);
 // The full names of the files in `folder` whose names begin with `namePrefix`.

@@ -1,6 +1,9 @@
 #include "pithorama/gateways/cgi/CgiSEng.h"
 
+#include <cstring>
+
 #include "pithorama/gateways/resident/AnswerCopy.h"
+#include "pithorama/gateways/resident/Liveness.h"
 #include "pithorama/gateways/resident/RequestFile.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
@@ -27,30 +30,62 @@ std::string RequestFileNameOf(const std::string& requestId) {
   return TServerQueue::GetServerFilePrefix() + "_C_" + requestId + "_REQ";
 }
 
-// Copies the body announced by CONTENT_LENGTH from standard input.
-bool CopyBody(TFile& to) {
+// The request's input: body bytes kept back from a failed request file
+// first, then the stream.
+int64_t ReadInput(void* buffer, size_t count) {
+  std::string& pending = cgiState.PendingBody;
+  if (!pending.empty()) {
+    const size_t n = std::min(count, pending.size());
+    std::memcpy(buffer, pending.data(), n);
+    pending.erase(0, n);
+    return static_cast<int64_t>(n);
+  }
+  return cgiState.InputStream ? cgiState.InputStream->Read(buffer, count) : -1;
+}
+
+// Copies the body announced by CONTENT_LENGTH from standard input. On a
+// failed write the body read so far (what the file took and the block it
+// refused) is kept in PendingBody, so the request can still be served here.
+bool CopyBody(TFile& to, int64_t bodyStart) {
   int32_t due = StrToIntDef(GetEnvVar("CONTENT_LENGTH"), 0);
   char block[16384];
+  int64_t written = 0;
   while (due > 0 && cgiState.InputStream) {
     int64_t got = cgiState.InputStream->Read(block, std::min<size_t>(sizeof block, due));
     if (got <= 0) break;  // the body ended early: the server gets what arrived
-    if (!to.Write(block, static_cast<size_t>(got))) return false;
+    if (!to.Write(block, static_cast<size_t>(got))) {
+      std::string kept(static_cast<size_t>(written), '\0');
+      if (written > 0 && (!to.Seek(bodyStart) || to.Read(kept.data(), kept.size()) != written))
+        kept.clear();
+      kept.append(block, static_cast<size_t>(got));
+      cgiState.PendingBody = std::move(kept);
+      return false;
+    }
+    written += got;
     due -= static_cast<int32_t>(got);
   }
   return true;
 }
 
 // The client's WriteRequestFile: the environment, the debug line and the
-// body, in a new file that only the owner may read. Written once per start.
+// body, in a new file that only the owner may read. Written once per start,
+// after the client's lock is taken, so that nobody takes the file of a
+// client that is still writing it for a leftover.
 std::string WriteRequestFile() {
   if (cgiState.RequestFileWritten) return cgiState.RequestFileName;
   if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
   const std::string name = RequestFileNameOf(cgiState.RequestId);
   cgiState.RequestFileName = name;
-  if (!FitsEntryFile(name)) return {};
+  if (!FitsEntryFile(name) || !cgiState.PendingBody.empty()) return {};
+  if (!TakeClientLock(name.substr(0, name.size() - 3))) {
+    WriteErrorLog("Can not lock the request of " + name);
+    return {};
+  }
   TFile file;
-  bool written = file.Open(name, FileAccess::Write, FileShare::DenyNone, FileCreate::CreateNew) &&
-                 file.Write(RequestFileHead(EnvironmentBlock())) && CopyBody(file);
+  const std::string head = RequestFileHead(EnvironmentBlock());
+  bool written =
+      file.Open(name, FileAccess::ReadWrite, FileShare::DenyNone, FileCreate::CreateNew) &&
+      file.Write(head) && CopyBody(file, static_cast<int64_t>(head.size()));
   if (!written) {
     WriteErrorLog("Can not write file " + name + " : " + SystemErrorText(file.LastError()));
     if (file.IsOpen()) DeleteFile(name);
@@ -156,7 +191,8 @@ void TCGIStdEngine::HandleRequestFile(const std::string& name) {
     // No server took the request at start: start one and hand it over. A
     // request whose file name would not fit a queue entry is served here.
     if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
-    if (FitsEntryFile(RequestFileNameOf(cgiState.RequestId))) StdServerQueue().HandOver(serverData);
+    if (FitsEntryFile(RequestFileNameOf(cgiState.RequestId)) && !cgiState.ServeHere)
+      StdServerQueue().HandOver(serverData);
   }
   if (!cgiState.RequestFileWritten) cgiState.RequestFileName = name;
   ServeInProcess();
@@ -240,7 +276,7 @@ std::string TCGIStdEngine::ReadContent() {
   std::string body;
   char block[16384];
   for (size_t due = static_cast<size_t>(length); due > 0;) {
-    int64_t n = cgiState.InputStream->Read(block, std::min(due, sizeof block));
+    int64_t n = ReadInput(block, std::min(due, sizeof block));
     if (n <= 0) break;
     GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
     body.append(block, static_cast<size_t>(n));
@@ -305,7 +341,7 @@ int64_t TCGIStdEngine::ReadBuffer(void* buffer, size_t count) {
   if (!cgiState.InputStream) return -1;
   size_t total = 0;
   while (total < count) {
-    int64_t n = cgiState.InputStream->Read(static_cast<char*>(buffer) + total, count - total);
+    int64_t n = ReadInput(static_cast<char*>(buffer) + total, count - total);
     if (n < 0) return total > 0 ? static_cast<int64_t>(total) : -1;
     if (n == 0) break;  // standard input ended early: answer what arrived
     total += static_cast<size_t>(n);
@@ -363,19 +399,28 @@ void CgiSEngStart() {
   // request (mail, log line) instead of dying in the middle of it.
   IgnoreBrokenPipe();
   queue.ProgramStart(serverData);
+  if (IsServer && !queue.IsServer) {
+    // Another copy of this program serves the folder: there is one server only.
+    WriteErrorLog("A resident server of this program runs already");
+    Halt(0);
+  }
   if (IsServer) return;
   // A server that gives up on the request (its client hung up) ends the
   // program with a signal: the upload files of the request go with it.
   SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
   cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
   cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
-  // A running server takes the request; WaitForAnswer ends the program.
-  if (queue.QueueRequest(serverData)) queue.WaitForAnswer(serverData);
+  // A running server takes the request; WaitForAnswer ends the program, or
+  // returns when no server took it.
+  if (queue.QueueRequest(serverData) && !queue.WaitForAnswer(serverData)) cgiState.ServeHere = true;
 }
 
 void CgiSEngEnd() {
   if (cgiState.OutputStream) cgiState.OutputStream->Flush();
   StdServerQueue().ProgramEnd(serverData);
+  // A client that ends, answered or not, is gone for the server: a request
+  // of its that is still waiting is dropped, an answer made for it deleted.
+  DropClientLock();
 }
 
 }  // namespace pithorama

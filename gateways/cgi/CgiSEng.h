@@ -72,6 +72,11 @@ struct TCgiThreadState {
   TFormFields RequestFields;
   std::string RequestId;
   bool RequestFileWritten = false;  // a client wrote RequestFileName (it holds the body)
+  // Body bytes a client read from standard input but could not write to its
+  // request file (a full disk): read before the rest of standard input.
+  std::string PendingBody;
+  // No server took this client's request: it is served in this process.
+  bool ServeHere = false;
 };
 TCgiThreadState& CgiThreadState();
 

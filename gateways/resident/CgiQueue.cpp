@@ -5,6 +5,7 @@
 #include <set>
 
 #include "pithorama/engine/HttpEng.h"
+#include "pithorama/gateways/resident/Liveness.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/FileWatch.h"
 #include "pithorama/platform/Module.h"
@@ -26,6 +27,13 @@ constexpr double kStaleSeconds = 30;
 constexpr double kLongestWaitSeconds = 180;
 constexpr int kClientTickMs = 100;
 constexpr unsigned WmQueueChanged = WmUser + 0x51;
+// Files younger than this may belong to a client that has made its lock file
+// but not locked it yet: never taken for leftovers.
+constexpr double kYoungFileSeconds = 5;
+// A client gives up on a server that has not come this long after it queued.
+constexpr double kServerStartSeconds = 15;
+// How often a server looks for the files of clients that are gone.
+constexpr double kSweepSeconds = 5;
 
 std::string ReadAll(TFile& file) {
   std::string content;
@@ -91,8 +99,13 @@ const std::string& TServerQueue::GetServerFilePrefix() {
     std::string folder = ExtractFilePath(exe);
     if (!folder.empty() && folder.back() == HostPathStyle().delimiter) folder.pop_back();
     const std::string temp = folder + HostPathStyle().delimiter + "Temp";
-    // The work folder holds whole requests (cookies, credentials): owner only.
-    if (DirectoryExists(temp) || CreatePrivateDir(temp) || DirectoryExists(temp)) folder = temp;
+    // The work folder holds whole requests (cookies, credentials) and the
+    // locks that tell who is alive: the owner's alone. One that another user
+    // could reach is refused.
+    if (CreatePrivateDir(temp) || MakeFolderPrivate(temp))
+      folder = temp;
+    else if (DirectoryExists(temp))
+      WriteErrorLog("Work folder " + temp + " is not the owner's alone: not used");
     return folder + HostPathStyle().delimiter + ExtractFileName(exe);
   }();
   return prefix;
@@ -101,9 +114,11 @@ const std::string& TServerQueue::GetServerFilePrefix() {
 std::string TServerQueue::ServerTitle() { return ExtractFileName(ExecutableFileName()) + "_S"; }
 
 void TServerQueue::ProgramStart(TServerData& data) {
+  // Exactly one server: a copy that finds another one present is none.
+  if (IsServer && !TakeServerPresence()) IsServer = false;
   const std::string queue = QueueFileName();
   std::optional<double> age = FileAgeSeconds(queue);
-  if (age && *age > kStaleSeconds && !WindowTitleExists(ServerTitle())) {
+  if (age && *age > kStaleSeconds && !ServerPresent()) {
     DeleteFile(queue);
     SleepMs(Flavour.StaleQueuePauseMs);
   }
@@ -111,24 +126,19 @@ void TServerQueue::ProgramStart(TServerData& data) {
   if (IsServer) CreateQueue(data);
 }
 
-// Deletes request and answer files one at a time, sparing `keep`, and stops
-// at the first that cannot be deleted.
+// Deletes the request and answer files of clients that are gone. Files of a
+// live client (one that is still writing its request, or waiting) stay, and
+// so do the files that `keep` names.
 void TServerQueue::DeleteLeftovers(const std::vector<std::string>& keep) {
-  const std::string prefix = GetServerFilePrefix();
-  const std::set<std::string> spared(keep.begin(), keep.end());
-  const std::string folder = ExtractFilePath(prefix);
-  for (const std::string& path :
-       ListFiles(folder.substr(0, folder.size() - 1), ExtractFileName(prefix) + "_C_")) {
-    if (spared.count(path)) continue;
-    if (!DeleteFile(path)) break;
-  }
+  (void)keep;  // the files of waiting entries belong to live clients or are dropped later
+  DeleteFilesOfGoneClients(kYoungFileSeconds);
 }
 
 bool TServerQueue::CreateQueue(TServerData& data) {
   const std::string queue = QueueFileName();
   TFile file;
   if (!OpenWithRetry(file, queue, FileAccess::ReadWrite, FileShare::Exclusive,
-                     FileCreate::OpenAlways, kQueueAttempts, kQueueSlowPauseMs)) {
+                     FileCreate::OpenPrivate, kQueueAttempts, kQueueSlowPauseMs)) {
     WriteErrorLog("Can not create file " + queue);
     return false;
   }
@@ -138,7 +148,7 @@ bool TServerQueue::CreateQueue(TServerData& data) {
   std::vector<TQueueEntry> waiting;
   std::vector<std::string> keep;
   for (TQueueEntry& entry : DecodeEntries(ReadAll(file)))
-    if (entry.EntryState == EntryWaiting) {
+    if (entry.EntryState == EntryWaiting && IsSoundEntry(entry)) {
       keep.push_back(entry.EntryFile);
       waiting.push_back(std::move(entry));
     }
@@ -202,26 +212,53 @@ void TServerQueue::AbortWait() {
   Halt(0);  // in a library TerminateProgram returns; a client is never one
 }
 
-void TServerQueue::WaitForAnswer(TServerData& data) {
+bool TServerQueue::WithdrawRequest(TServerData& data) {
+  const std::string queue = QueueFileName();
+  TFile file;
+  if (FileExists(queue) && OpenWithRetry(file, queue, FileAccess::ReadWrite, FileShare::Exclusive,
+                                         FileCreate::OpenExisting, kQueueAttempts, kQueuePauseMs)) {
+    std::vector<TQueueEntry> rest;
+    for (TQueueEntry& entry : DecodeEntries(ReadAll(file))) {
+      if (entry.EntryFile != data.QueuedName) {
+        rest.push_back(std::move(entry));
+      } else if (entry.EntryState != EntryWaiting) {
+        return false;  // the server has it
+      }
+    }
+    WriteEntries(file, rest);
+  }
+  return FileExists(data.QueuedName);
+}
+
+bool TServerQueue::WaitForAnswer(TServerData& data) {
   const auto start = std::chrono::steady_clock::now();
   const double ageAtStart = FileAgeSeconds(QueueFileName()).value_or(0);
-  const std::string title = ServerTitle();
   TQueueWaiter waiter;
+  bool taken = false;
   while (Seconds(start) < kLongestWaitSeconds) {
     if (waiter.Pump()) break;
-    const bool found = WindowTitleExists(title);
-    if (!found && ServerWindowSeen) AbortWait();
+    const bool found = ServerPresent();
     const int state = GetRequestState(data);
-    if (state != EntryFinished && QueueIsStale(ageAtStart, Seconds(start))) AbortWait();
+    taken = taken || state == EntryTaken;
+    // A server that was there and went, or that never came, will not answer.
+    const bool noServer = !found && (ServerWindowSeen || Seconds(start) > kServerStartSeconds);
+    if (state != EntryFinished && (noServer || QueueIsStale(ageAtStart, Seconds(start)))) {
+      // A request that no server took is still whole: served here.
+      if (!taken && WithdrawRequest(data)) return false;
+      AbortWait();
+    }
     if (Flavour.UpdatesServerWindowSeen) ServerWindowSeen = ServerWindowSeen || found;
     if (state == EntryFinished) {
-      if (Flavour.RelayAnswer) Flavour.RelayAnswer();
+      if (!Flavour.RelayAnswer || Flavour.RelayAnswer()) break;
+      // The entry went without an answer (someone rewrote the queue file).
+      if (!taken && FileExists(data.QueuedName)) return false;
       break;
     }
     // A queue that stays locked through every retry is busy (many clients
     // polling, a slow file system), not gone: the wait goes on, bounded by
     // the longest wait and by the stale-queue rule above.
     if (state == QueueMissing) {
+      if (!taken && FileExists(data.QueuedName)) return false;
       if (Flavour.LogsServerAborted) WriteErrorLog("CGI server aborted");
       break;
     }
@@ -231,6 +268,44 @@ void TServerQueue::WaitForAnswer(TServerData& data) {
   Halt(0);
 }
 
+// An entry that names what a server of this folder can serve: a request file
+// of one of its clients, or an absolute profile name. Anything else (a torn
+// write, bytes that were never an entry) is dropped with a log line.
+bool TServerQueue::IsSoundEntry(const TQueueEntry& entry) {
+  if (entry.EntryState > EntryFinished || entry.EntryFile.empty()) return false;
+  for (unsigned char c : entry.EntryFile)
+    if (c < 0x20) return false;
+  if (!EndsWithReq(entry.EntryFile)) return HostPathStyle().isAbsolute(entry.EntryFile);
+  const std::string clients = GetServerFilePrefix() + "_C_";
+  const std::string rest = entry.EntryFile.substr(std::min(clients.size(), entry.EntryFile.size()));
+  return entry.EntryFile.compare(0, clients.size(), clients) == 0 &&
+         rest.find(HostPathStyle().delimiter) == std::string::npos &&
+         rest.find('/') == std::string::npos;
+}
+
+// Drops unsound entries and the waiting entries of clients that are gone
+// (deleting their files); true when any went.
+bool TServerQueue::DropDeadEntries(std::vector<TQueueEntry>& entries) {
+  const size_t before = entries.size();
+  std::vector<TQueueEntry> kept;
+  for (TQueueEntry& entry : entries) {
+    if (!IsSoundEntry(entry)) {
+      WriteErrorLog("Queue entry dropped, it names no request of this server: " +
+                    entry.EntryFile.substr(0, 64));
+      continue;
+    }
+    if (entry.EntryState == EntryWaiting && EndsWithReq(entry.EntryFile) &&
+        ClientGone(entry.EntryFile)) {
+      const std::string base = entry.EntryFile.substr(0, entry.EntryFile.size() - 3);
+      for (const char* kind : {"REQ", "OUT", "LCK"}) DeleteFile(base + kind);
+      continue;
+    }
+    kept.push_back(std::move(entry));
+  }
+  entries = std::move(kept);
+  return entries.size() != before;
+}
+
 bool TServerQueue::TakeNextRequest(TQueueEntry& entry) {
   const std::string queue = QueueFileName();
   if (!FileExists(queue)) return false;
@@ -238,15 +313,18 @@ bool TServerQueue::TakeNextRequest(TQueueEntry& entry) {
   if (!OpenWithRetry(file, queue, FileAccess::ReadWrite, FileShare::Exclusive,
                      FileCreate::OpenExisting, kQueueAttempts, kQueueSlowPauseMs))
     return false;
-  const std::vector<TQueueEntry> entries = DecodeEntries(ReadAll(file));
+  const std::string content = ReadAll(file);
+  std::vector<TQueueEntry> entries = DecodeEntries(content);
+  const bool dropped = DropDeadEntries(entries);
+  if (dropped || content.size() % kQueueEntrySize != 0) WriteEntries(file, entries);
+  // The other gateway's entries stay for its server; this one goes on polling.
   for (size_t i = 0; i < entries.size(); ++i) {
     if (entries[i].EntryState != EntryWaiting) continue;
+    if (EndsWithReq(entries[i].EntryFile) != Flavour.TakesReqEntries) continue;
     entry = entries[i];
-    if (EndsWithReq(entry.EntryFile) == Flavour.TakesReqEntries) {
-      const char taken = static_cast<char>(EntryTaken);
-      file.Seek(static_cast<int64_t>(i * kQueueEntrySize));
-      file.Write(&taken, 1);
-    }
+    const char taken = static_cast<char>(EntryTaken);
+    file.Seek(static_cast<int64_t>(i * kQueueEntrySize));
+    file.Write(&taken, 1);
     return true;
   }
   file.Touch();  // the heartbeat: nothing to do, but alive
@@ -270,6 +348,13 @@ bool TServerQueue::FinishQueuedRequest(const std::string& name) {
     WriteEntries(file, rest);
   }
   if (Flavour.DeletesRequestFileAfterServing) DeleteFile(name);
+  // A client that went while its request was served leaves an answer that
+  // nobody relays.
+  if (EndsWithReq(name) && ClientGone(name)) {
+    const std::string base = name.substr(0, name.size() - 3);
+    DeleteFile(base + "OUT");
+    DeleteFile(base + "LCK");
+  }
   return opened || !FileExists(queue);
 }
 
@@ -277,11 +362,16 @@ bool TServerQueue::HandOver(TServerData& data) {
   const std::string queue = QueueFileName();
   if (Flavour.CreateQueueBeforeStart && !FileExists(queue)) {
     TFile created;
-    created.Open(queue, FileAccess::Write, FileShare::DenyNone, FileCreate::OpenAlways);
+    created.Open(queue, FileAccess::Write, FileShare::DenyNone, FileCreate::OpenPrivate);
   }
-  StartDetachedProcess(ExecutableFileName(), Flavour.ServerStartArguments,
-                       Flavour.ServerEnvironment ? Flavour.ServerEnvironment()
-                                                 : ServerEnvironment(EnvironmentBlock()));
+  // One server per folder: a client starts one only when none is there.
+  if (!ServerPresent() &&
+      !StartDetachedProcess(ExecutableFileName(), Flavour.ServerStartArguments,
+                            Flavour.ServerEnvironment ? Flavour.ServerEnvironment()
+                                                      : ServerEnvironment(EnvironmentBlock()))) {
+    WriteErrorLog("Can not start the resident server " + ExecutableFileName());
+    return false;
+  }
   TQueueWaiter waiter;
   for (int attempt = 0; attempt < Flavour.QueueAttemptsAfterStart; ++attempt) {
     // The pause is an upper bound: a queue file that exists can take the
@@ -291,9 +381,18 @@ bool TServerQueue::HandOver(TServerData& data) {
       TerminateProgram();
       Halt(0);
     }
-    if (QueueRequest(data)) WaitForAnswer(data);
+    if (QueueRequest(data)) return WaitForAnswer(data);
   }
   return false;
+}
+
+void TServerQueue::SweepGoneClients() {
+  if (!Flavour.CleansWorkFiles) return;
+  static const auto epoch = std::chrono::steady_clock::now();
+  const double now = Seconds(epoch);
+  if (now - lastSweep_ < kSweepSeconds) return;
+  lastSweep_ = now;
+  DeleteFilesOfGoneClients(kYoungFileSeconds);
 }
 
 void TServerQueue::ProgramEnd(TServerData& data) {

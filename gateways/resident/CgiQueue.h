@@ -10,8 +10,10 @@
 //
 // A client appends an entry (state 0) and waits; the server takes it (state 1),
 // serves it with its ordinary engine, and removes it (finished); the client
-// then relays the answer and ends. The server marks its presence by its main
-// window's title, the program file's name + "_S".
+// then relays the answer and ends. The server marks its presence by a lock
+// on prefix + "_P", and each client its life by a lock of its own
+// (Liveness.h); its main window's title, the program file's name + "_S", is
+// set as well.
 //
 // Both CGI gateways use this one module. What differs between them is data
 // and three hooks in a TServerFlavour; a gateway keeps one TServerQueue built
@@ -136,8 +138,9 @@ class TServerQueue {
   // stayed locked.
   bool QueueRequest(TServerData& data);
   // Client: waits for the entry to finish, relays the answer and ends the
-  // program, in every case.
-  [[noreturn]] void WaitForAnswer(TServerData& data);
+  // program. Returns false, without ending, when no server took the request
+  // and it is still whole (its entry withdrawn): the caller serves it itself.
+  bool WaitForAnswer(TServerData& data);
   // Server: the first waiting entry; marks it taken when it is this flavour's.
   bool TakeNextRequest(TQueueEntry& entry);
   // Client: the state of its entry, 2 when it is gone, QueueMissing or QueueUnopenable.
@@ -145,14 +148,23 @@ class TServerQueue {
   // Server: removes every entry of `name` from the queue. False when the
   // queue stayed locked through every try: the entry is still there.
   bool FinishQueuedRequest(const std::string& name);
-  // Client that found no server: starts one and queues. Returns only when
-  // every try failed; the caller then serves the request itself.
+  // Client that found no server: starts one (unless one is present) and
+  // queues. Returns only when the request was not taken (no server could be
+  // started, every try to queue failed, the server never came); the caller
+  // then serves the request itself.
   bool HandOver(TServerData& data);
+  // Server: now and then deletes the files of clients that ended without
+  // clean-up (killed while waiting, or while their request was served).
+  void SweepGoneClients();
   // Program end of the server: deletes the work files and its queue.
   void ProgramEnd(TServerData& data);
 
  private:
   bool QueueIsStale(double ageAtStart, double waitedSeconds) const;
+  bool WithdrawRequest(TServerData& data);
+  bool IsSoundEntry(const TQueueEntry& entry);
+  bool DropDeadEntries(std::vector<TQueueEntry>& entries);
+  double lastSweep_ = 0;
   [[noreturn]] void AbortWait();
   void DeleteLeftovers(const std::vector<std::string>& keep);
 };

@@ -59,24 +59,19 @@ intptr_t TResidentServer::WindowProc(unsigned message) {
 void TResidentServer::ServerTimerTick() {
   // A request served on this thread may pump messages (the mail sender does):
   // a wake-up then must not start a second request inside the first.
-  if (ticking_ || !polling_) return;
+  if (ticking_) return;
   ticking_ = true;
   KillTimer(window_, kServerTimer);
   try {
     FinishHeldEntries();
     TQueueEntry entry;
     if (queue_.TakeNextRequest(entry)) {
-      if (EndsWithReq(entry.EntryFile) != queue_.Flavour.TakesReqEntries) {
-        // An entry of the other gateway: stop polling and leave it waiting.
-        polling_ = false;
-        ticking_ = false;
-        return;
-      }
       if (FileExists(entry.EntryFile))
         HandleRequestFile(entry.EntryFile);
       else
         FinishEntry(entry.EntryFile);
     }
+    queue_.SweepGoneClients();
   } catch (const std::exception&) {
     // A failed look at the queue is tried again at the next tick.
   }

@@ -69,7 +69,6 @@ class TResidentServer {
   TFileWatch watch_;
   bool ticking_ = false;
   bool closing_ = false;
-  bool polling_ = true;
   std::mutex threadsLock_;
   std::condition_variable threadsDone_;
   int runningThreads_ = 0;

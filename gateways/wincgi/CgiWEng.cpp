@@ -98,6 +98,9 @@ bool ClaimsWindowsCgiStart(const TStartFacts& start, bool engineCurrent) {
 // The profile names the request: the server reads it where the web server
 // wrote it. A name relative to this start's folder would mean another file in
 // the server, so such a request is served here.
+// No server took this start's request: it is served in this process.
+bool serveHere = false;
+
 std::string QueuedProfileName() {
   const std::string& name = winState.ProfileFileName;
   return HostPathStyle().isAbsolute(name) ? name : std::string();
@@ -183,8 +186,12 @@ void TCGIWinEngine::HandleRequestFile(const std::string& name) {
   winState.ProfileFileName = name;
   winState.RequestContent.clear();
   // No server took the request at start: start one and hand it over. The
-  // hand-over returns only when no server took it; then it is served here.
-  if (CGIMode != TCGIMode::NormalMode) WinServerQueue().HandOver(serverData);
+  // hand-over returns only when no server took it; then it is served here. A
+  // profile that cannot be queued (a relative or over-long name) is served
+  // here at once, without starting a server that could not take it.
+  const std::string queued = QueuedProfileName();
+  if (CGIMode != TCGIMode::NormalMode && !serveHere && !queued.empty() && FitsEntryFile(queued))
+    WinServerQueue().HandOver(serverData);
   ServeInProcess();
 }
 
@@ -268,7 +275,9 @@ std::string TCGIWinEngine::GetCookie() {
   return winState.ProfileFile->ReadValue("EXTRA HEADERS", "COOKIE", NotAvailable);
 }
 
-TObject* TCGIWinEngine::GetRequestThread() { return nullptr; }
+// In the server's thread mode, the worker thread that serves the calling
+// thread's request, as under the standard gateway; none elsewhere.
+TObject* TCGIWinEngine::GetRequestThread() { return CurrentRequestThread(); }
 
 void TCGIWinEngine::Write(std::string_view text) {
   THttpEngine::Write(text);
@@ -355,8 +364,14 @@ void CgiWEngStart() {
   queue.IsServer = IsServer;
   if (!WinCGIStart) return;
   queue.ProgramStart(serverData);
-  // A running server takes the request; WaitForAnswer ends the program.
-  if (!IsServer && queue.QueueRequest(serverData)) queue.WaitForAnswer(serverData);
+  if (IsServer && !queue.IsServer) {
+    WriteErrorLog("A resident server of this program runs already");
+    Halt(0);
+  }
+  // A running server takes the request; WaitForAnswer ends the program, or
+  // returns when no server took it.
+  if (!IsServer && queue.QueueRequest(serverData) && !queue.WaitForAnswer(serverData))
+    serveHere = true;
 }
 
 void CgiWEngEnd() {

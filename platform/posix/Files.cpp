@@ -53,13 +53,15 @@ static int OpenFlags(FileAccess access, FileCreate create) {
     case FileCreate::CreateAlways: flags |= O_CREAT; break;
     case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
     case FileCreate::CreatePrivate: flags |= O_CREAT | O_NOFOLLOW; break;
+    case FileCreate::OpenPrivate: flags |= O_CREAT | O_NOFOLLOW; break;
   }
   return flags;
 }
 
 bool TFile::Open(const std::string& path, FileAccess access, FileShare share, FileCreate create) {
   Close();
-  const bool ownerOnly = create == FileCreate::CreateNew || create == FileCreate::CreatePrivate;
+  const bool ownerOnly = create == FileCreate::CreateNew || create == FileCreate::CreatePrivate ||
+                         create == FileCreate::OpenPrivate;
   mode_t mode = ownerOnly ? 0600 : 0666;
   int fd = ::open(path.c_str(), OpenFlags(access, create), mode);
   if (fd < 0) {
@@ -270,6 +272,13 @@ bool DirectoryExists(const std::string& path) {
 
 bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 bool CreatePrivateDir(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; }
+
+bool MakeFolderPrivate(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+    return false;
+  return (info.st_mode & 077) == 0 || ::chmod(path.c_str(), 0700) == 0;
+}
 
 std::optional<double> FileAgeSeconds(const std::string& path) {
   struct stat info;

@@ -64,6 +64,8 @@ DWORD Disposition(FileCreate create) {
       return CREATE_NEW;
     case FileCreate::CreatePrivate:
       return CREATE_ALWAYS;
+    case FileCreate::OpenPrivate:
+      return OPEN_ALWAYS;
   }
   return OPEN_EXISTING;
 }
@@ -72,7 +74,8 @@ DWORD Disposition(FileCreate create) {
 // of the POSIX back end have no counterpart to set here. Not following a
 // link is what the private creations keep.
 DWORD Flags(FileCreate create) {
-  const bool noFollow = create == FileCreate::CreateNew || create == FileCreate::CreatePrivate;
+  const bool noFollow = create == FileCreate::CreateNew || create == FileCreate::CreatePrivate ||
+                        create == FileCreate::OpenPrivate;
   return FILE_ATTRIBUTE_NORMAL | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
 }
 
@@ -360,6 +363,8 @@ static std::string OwnerOnlyRules() {
   ::CloseHandle(token);
   return rules;
 }
+
+bool MakeFolderPrivate(const std::string& path) { return DirectoryExists(path); }
 
 bool CreatePrivateDir(const std::string& path) {
   const std::string rules = OwnerOnlyRules();

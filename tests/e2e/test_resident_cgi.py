@@ -5,9 +5,11 @@ the queue file and the request and answer files in cgi-bin/Temp."""
 import concurrent.futures
 import fcntl
 import os
+import shutil
 import signal
 import struct
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -109,14 +111,30 @@ class ResidentServerTest(unittest.TestCase):
         prefix = programs.program_file(program) + "_"
         return sorted(n for n in os.listdir(self.temp) if n.startswith(prefix))
 
-    def run_client(self, program, query):
-        """A CGI start of `program` made by hand, the way a web server makes it."""
+    def run_client(self, program, query, body=None, folder=None):
+        """A CGI start of `program` made by hand, the way a web server makes it:
+        a GET, or a POST of `body` written to its standard input by the caller."""
+        folder = folder or self.web.cgi_bin
         env = {"PATH": "/usr/bin:/bin", "SERVER_SOFTWARE": "lighttpd/test", "GATEWAY_INTERFACE":
                "CGI/1.1", "REQUEST_METHOD": "GET", "QUERY_STRING": query,
                "REMOTE_ADDR": "127.0.0.1", "SCRIPT_NAME": "/cgi-bin/" + program}
-        return subprocess.Popen([os.path.join(self.web.cgi_bin, program)], env=env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, cwd=self.web.cgi_bin)
+        if body is not None:
+            env.update({"REQUEST_METHOD": "POST", "CONTENT_LENGTH": str(len(body)),
+                        "CONTENT_TYPE": "application/x-www-form-urlencoded"})
+        return subprocess.Popen([os.path.join(folder, program)], env=env,
+                                stdin=subprocess.DEVNULL if body is None else subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=folder)
+
+    def presence_file(self, program):
+        return os.path.join(self.temp, programs.program_file(program) + "_P")
+
+    def quiet_folder(self, program):
+        """The work folder once every request is done: the queue and the
+        server's presence, nothing of any client."""
+        names = [os.path.basename(self.queue_file(program)),
+                 os.path.basename(self.presence_file(program))]
+        wait_until(lambda: self.work_files(program) == sorted(names),
+                   what=lambda: "an empty work folder, not %s" % self.work_files(program))
 
     # ---- cases ---------------------------------------------------------------
 
@@ -156,9 +174,7 @@ class ResidentServerTest(unittest.TestCase):
                         self.assertIn("<tr><th>n</th><td>%d</td></tr>" % n, page)
                         self.assertIn(DEBUG_ROW, page)
                 self.assertEqual(self.servers(program), [server])
-                wait_until(lambda: self.work_files(program) == [
-                               os.path.basename(self.queue_file(program))],
-                           what=lambda: "an empty work folder, not %s" % self.work_files(program))
+                self.quiet_folder(program)
                 self.assertEqual(self.entries(program), [])
 
     def test_client_returns_while_the_server_stays(self):
@@ -228,6 +244,108 @@ class ResidentServerTest(unittest.TestCase):
         client.send_signal(signal.SIGTERM)
         client.communicate(timeout=20)
         self.assertEqual(client.returncode, 0)
+
+    # ---- faults that lost answers --------------------------------------------
+
+    def test_first_hit_with_a_late_body_is_answered(self):
+        # The body arrives while the server the hit started is starting.
+        for program in ("resident_echo", "resident_echo_threads"):
+            for attempt in range(3):
+                with self.subTest(program=program, attempt=attempt):
+                    self.kill_servers()
+                    client = self.run_client(program, "", body=b"a=hello")
+                    time.sleep(0.3)  # the client waits for its body meanwhile
+                    out, _ = client.communicate(b"a=hello", timeout=60)
+                    self.assertIn(b"<tr><th>a</th><td>hello</td></tr>", out,
+                                  self.program_log(program))
+
+    def test_concurrent_first_hits_start_one_server(self):
+        for program in ("resident_echo", "resident_echo_threads"):
+            with self.subTest(program):
+                self.kill_servers()
+
+                def one(n):
+                    return n, self.hit(program, "n=%d" % n)[1]
+
+                with concurrent.futures.ThreadPoolExecutor(32) as pool:
+                    for n, page in pool.map(one, range(32)):
+                        self.assertIn("<tr><th>n</th><td>%d</td></tr>" % n, page)
+                wait_until(lambda: len(self.servers(program)) == 1,
+                           what=lambda: "one server, not %s" % self.servers(program))
+                self.quiet_folder(program)
+
+    @programs.posix_only("copies the program into a folder of its own")
+    def test_copies_in_two_folders_have_servers_of_their_own(self):
+        self.hit("resident_echo", "site=1")
+        [first] = self.servers("resident_echo")
+        other = tempfile.mkdtemp(prefix="pithorama-site-")
+        self.addCleanup(shutil.rmtree, other, True)
+        copy = os.path.join(other, "resident_echo")
+        shutil.copy2(os.path.join(self.web.cgi_bin, "resident_echo"), copy)
+
+        def other_servers():
+            return [pid for pid, args in programs.copies_of(copy) if args[:1] == ["START_SERVER"]]
+
+        def kill_other():
+            for pid, _ in programs.copies_of(copy):
+                os.kill(pid, signal.SIGKILL)
+        self.addCleanup(kill_other)
+        out, _ = self.run_client("resident_echo", "site=2", folder=other).communicate(timeout=60)
+        self.assertIn(b"<tr><th>site</th><td>2</td></tr>", out)
+        [second] = wait_until(other_servers, what="the second folder's server")
+        os.kill(second, signal.SIGKILL)
+        wait_until(lambda: not process_alive(second), what="the second server to die")
+        queue = os.path.join(other, "Temp", "resident_echo_S")
+        aged = time.time() - 31
+        os.utime(queue, (aged, aged))
+        out, _ = self.run_client("resident_echo", "site=3", folder=other).communicate(timeout=30)
+        self.assertIn(b"<tr><th>site</th><td>3</td></tr>", out)
+        self.assertEqual(self.servers("resident_echo"), [first])
+        self.assertNotIn(second, other_servers())
+
+    @programs.posix_only("POSIX signals")
+    def test_clients_killed_while_waiting_leave_nothing(self):
+        self.hit("resident_echo")
+        [server] = self.servers("resident_echo")
+        os.kill(server, signal.SIGSTOP)
+        self.addCleanup(os.kill, server, signal.SIGCONT)
+        killed = self.run_client("resident_echo", "killed=1")
+        ended = self.run_client("resident_echo", "ended=1")
+        wait_until(lambda: len(self.entries("resident_echo")) == 2, what="both entries")
+        wait_until(lambda: catches(ended.pid, signal.SIGTERM), what="the client to wait")
+        killed.kill()
+        ended.send_signal(signal.SIGTERM)
+        killed.communicate(timeout=20)
+        ended.communicate(timeout=20)
+        os.kill(server, signal.SIGCONT)
+        _, page = self.hit("resident_echo", "after=1")
+        self.assertIn("<tr><th>after</th><td>1</td></tr>", page)
+        self.quiet_folder("resident_echo")
+        self.assertEqual(self.servers("resident_echo"), [server])
+
+    @programs.posix_only("writes into the queue under the POSIX file lock")
+    def test_garbage_in_the_queue_is_dropped_and_serving_goes_on(self):
+        self.hit("resident_echo")
+        with open(self.queue_file("resident_echo"), "r+b") as queue:
+            fcntl.flock(queue, fcntl.LOCK_EX)
+            queue.truncate(0)
+            queue.write(os.urandom(1000))
+        # A waiting entry that names no request file stops nothing either.
+        entry = struct.pack("<B3xd256s", 0, 0.0, b"")
+        with open(self.queue_file("resident_echo"), "ab") as queue:
+            fcntl.flock(queue, fcntl.LOCK_EX)
+            queue.write(entry)
+        for n in range(3):
+            _, page = self.hit("resident_echo", "n=%d" % n)
+            self.assertIn("<tr><th>n</th><td>%d</td></tr>" % n, page)
+
+    @programs.posix_only("POSIX file modes")
+    def test_work_files_are_the_owners_alone(self):
+        os.makedirs(self.temp, exist_ok=True)
+        os.chmod(self.temp, 0o755)
+        self.hit("resident_echo")
+        self.assertEqual(os.stat(self.temp).st_mode & 0o777, 0o700)
+        self.assertEqual(os.stat(self.queue_file("resident_echo")).st_mode & 0o777, 0o600)
 
     def test_server_started_by_hand_serves_later_hits(self):
         # echo keeps NormalMode: only a start by hand makes it a server.

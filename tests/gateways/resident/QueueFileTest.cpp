@@ -2,6 +2,8 @@
 // test program (every test of this program shares it, so they run one by one).
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "pithorama/gateways/resident/CgiQueue.h"
 #include "pithorama/platform/Paths.h"
 #include "tests/support/Process.h"
@@ -33,6 +35,14 @@ class QueueFile : public ::testing::Test {
   }
   static std::string Name() { return ExtractFileName(Prefix()); }
   static std::string Request(const std::string& id) { return Prefix() + "_C_" + id + "_REQ"; }
+  // A client that is alive: it holds its lock file, as a waiting client does.
+  void LiveClient(const std::string& id) {
+    auto lock = std::make_unique<TFile>();
+    ASSERT_TRUE(lock->Open(Prefix() + "_C_" + id + "_LCK", FileAccess::ReadWrite,
+                           FileShare::Exclusive, FileCreate::OpenPrivate));
+    locks_.push_back(std::move(lock));
+  }
+  static void Age(const std::string& path) { SetFileDate(path, Now() - 1.0 / 24); }
 
   void WriteQueue(const std::vector<TQueueEntry>& entries) {
     std::string bytes;
@@ -51,6 +61,7 @@ class QueueFile : public ::testing::Test {
   }
 
   TServerQueue queue_;
+  std::vector<std::unique_ptr<TFile>> locks_;
 };
 
 TEST_F(QueueFile, FinishRemovesOnlyTheFinishedEntryHoweverLongTheQueue) {
@@ -79,16 +90,56 @@ TEST_F(QueueFile, FinishLeavesAQueueItCannotLockUntouched) {
   EXPECT_EQ(QueuedNames(), (std::vector<std::string>{Request("B") + ":0"}));
 }
 
-TEST_F(QueueFile, CreateQueueKeepsWaitingEntriesAndTheirFiles) {
+TEST_F(QueueFile, CreateQueueKeepsWaitingEntriesAndTheFilesOfLiveClients) {
   WriteQueue({{EntryWaiting, 0, Request("B")}, {EntryTaken, 0, Request("X")}});
+  LiveClient("B");
   pithorama::test::WriteWholeFile(Request("B"), "B=1\r\n\r\n");
+  // A client still writing its request, not queued yet, keeps its file too.
+  LiveClient("SLOW");
+  pithorama::test::WriteWholeFile(Request("SLOW"), "B=1\r\n\r\n");
   pithorama::test::WriteWholeFile(Prefix() + "_C_OLD_OUT", "left over");
+  for (const char* id : {"B", "SLOW"}) Age(Request(id));
+  Age(Prefix() + "_C_OLD_OUT");
   TServerData data;
   ASSERT_TRUE(queue_.CreateQueue(data));
   EXPECT_TRUE(data.QueueOwner);
   EXPECT_EQ(QueuedNames(), std::vector<std::string>{Request("B") + ":0"});
   EXPECT_TRUE(FileExists(Request("B")));
+  EXPECT_TRUE(FileExists(Request("SLOW")));
   EXPECT_FALSE(FileExists(Prefix() + "_C_OLD_OUT"));
+}
+
+TEST_F(QueueFile, TakeDropsEntriesOfGoneClientsAndGarbage) {
+  LiveClient("LIVE");
+  for (const char* id : {"LIVE", "GONE"}) pithorama::test::WriteWholeFile(Request(id), "x");
+  TQueueEntry garbage;
+  garbage.EntryState = 7;
+  garbage.EntryFile = "\x01\x02";
+  WriteQueue({{EntryWaiting, 0, Request("GONE")},
+              {EntryWaiting, 0, "/elsewhere/prog_C_1_REQ"},
+              {EntryWaiting, 0, Request("../x")},
+              {EntryWaiting, 0, ""},
+              garbage,
+              {EntryWaiting, 0, Request("LIVE")}});
+  TQueueEntry entry;
+  ASSERT_TRUE(queue_.TakeNextRequest(entry));
+  EXPECT_EQ(entry.EntryFile, Request("LIVE"));
+  EXPECT_EQ(QueuedNames(), std::vector<std::string>{Request("LIVE") + ":1"});
+  EXPECT_FALSE(FileExists(Request("GONE")));
+  EXPECT_TRUE(FileExists(Request("LIVE")));
+}
+
+TEST_F(QueueFile, QueueOfRandomBytesIsMadeEmptyAndPollingGoesOn) {
+  std::string noise;
+  for (int i = 0; i < 1000; ++i) noise.push_back(static_cast<char>((i * 7919) % 251));
+  pithorama::test::WriteWholeFile(TServerQueue::QueueFileName(), noise);
+  TQueueEntry entry;
+  EXPECT_FALSE(queue_.TakeNextRequest(entry));
+  EXPECT_EQ(pithorama::test::ReadWholeFile(TServerQueue::QueueFileName()), "");
+  LiveClient("NEXT");
+  pithorama::test::WriteWholeFile(Request("NEXT"), "x");
+  WriteQueue({{EntryWaiting, 0, Request("NEXT")}});
+  EXPECT_TRUE(queue_.TakeNextRequest(entry));
 }
 
 TEST_F(QueueFile, TakeMarksTheFirstWaitingEntryOfThisGateway) {
@@ -104,13 +155,16 @@ TEST_F(QueueFile, TakeMarksTheFirstWaitingEntryOfThisGateway) {
        true,
        Request("B"),
        {Request("A") + ":1", Request("B") + ":1"}},
+      // The other gateway's entry is left to its server; this one polls on.
       {"profile of the other gateway stays waiting",
-       {{EntryWaiting, 0, "/x/PROFILE.INI"}},
+       {{EntryWaiting, 0, "/x/PROFILE.INI"}, {EntryWaiting, 0, Request("B")}},
        true,
-       "/x/PROFILE.INI",
-       {"/x/PROFILE.INI:0"}},
+       Request("B"),
+       {"/x/PROFILE.INI:0", Request("B") + ":1"}},
       {"nothing waits", {{EntryTaken, 0, Request("A")}}, false, "", {Request("A") + ":1"}},
   };
+  LiveClient("A");
+  LiveClient("B");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     WriteQueue(c.queue);
