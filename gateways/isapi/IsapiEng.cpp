@@ -139,6 +139,7 @@ void TISAPIEngine::ReadInput() {
   TIsapiThreadState& state = isapiState;
   TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock;
   state.RequestContent.clear();
+  state.RequestFields.reset();
   state.PreloadTaken = 0;
   if (block == nullptr) return;
   const uint32_t available = std::min(block->cbAvailable, block->cbTotalBytes);
@@ -209,10 +210,16 @@ int64_t TISAPIEngine::ReadBuffer(void* buffer, size_t count) {
 int32_t TISAPIEngine::GetContentLength() { return isapiState.ContentLength; }
 
 std::string TISAPIEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  return GetFieldValue(name, isapiState.RequestContent, defaultValue);
+  std::optional<TFormFields>& fields = isapiState.RequestFields;
+  if (!fields) fields.emplace(isapiState.RequestContent);
+  return fields->Value(name, defaultValue);
 }
 
-TStringList TISAPIEngine::GetFieldNames() { return ParseFieldNames(isapiState.RequestContent); }
+TStringList TISAPIEngine::GetFieldNames() {
+  std::optional<TFormFields>& fields = isapiState.RequestFields;
+  if (!fields) fields.emplace(isapiState.RequestContent);
+  return fields->Names();
+}
 
 // ---- variables -------------------------------------------------------------------
 
@@ -380,6 +387,7 @@ DWORD TISAPIEngine::HttpFilterProc(THTTP_FILTER_CONTEXT& context, DWORD notifica
       if (raw->pvInData != nullptr) data = {static_cast<const char*>(raw->pvInData), raw->cbInData};
       TRawRequestScan scan = ScanRawRequest(data);
       state.RequestContent = std::move(scan.RequestContent);
+      state.RequestFields.reset();
       state.CookieText = std::move(scan.CookieText);
     }
     if (OnHttpFilterProc) OnHttpFilterProc(context, notificationType, notification, result);

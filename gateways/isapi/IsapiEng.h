@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
+#include "pithorama/engine/FormFields.h"
 #include "pithorama/engine/GenEng.h"
 #include "pithorama/engine/HttpEng.h"
 #include "pithorama/gateways/isapi/IsapiRecords.h"
@@ -74,6 +76,10 @@ struct TIsapiThreadState {
   uint32_t BodyRemaining = 0;
   int32_t ContentLength = 0;  // the whole body of the thread's request
   std::string RequestContent;
+  // RequestContent decoded into its fields at the first look-up of the
+  // request, so a handler that reads many fields does not scan the text for
+  // each; reset whenever RequestContent is set anew.
+  std::optional<TFormFields> RequestFields;
   std::string RawOutput;  // text written during a send-raw-data notification of the call
   uint32_t FilterNotification = 0;
   std::string CookieText;

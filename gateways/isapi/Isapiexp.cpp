@@ -76,8 +76,12 @@ DWORD PITHORAMA_ISAPI_CALL HttpFilterProc(THTTP_FILTER_CONTEXT* pfc, DWORD Notif
   });
 }
 
-BOOL PITHORAMA_ISAPI_CALL TerminateExtension(DWORD) {
-  return Guarded<BOOL>(0, []() -> BOOL {
+// Answers 0. To an advisory unload 0 means "stay loaded", so the library
+// stays whole and goes on serving; only a mandatory unload (or the unload
+// itself) fires the last-request event and ends the library.
+BOOL PITHORAMA_ISAPI_CALL TerminateExtension(DWORD flags) {
+  return Guarded<BOOL>(0, [flags]() -> BOOL {
+    if (flags == HSE_TERM_ADVISORY_UNLOAD) return 0;
     if (TISAPIEngine* engine = ActiveISAPIEngine()) engine->TerminateExtension();
     EndLibrary();
     return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -42,7 +43,7 @@ const char* FindValue(const TNsapiServerFunctions& fn, const char* name, pblock*
 }
 
 // One entry of one of the request's blocks; empty when absent or outside a request.
-enum class TBlock { RequestLine, Headers, ResponseHeaders, Client };
+enum class TBlock { RequestLine, Headers, ResponseHeaders, Client, Vars };
 std::string BlockValue(TBlock which, const char* name) {
   const TNsapiServerFunctions* fn = Server();
   const TNsapiThreadState& state = nsapiState;
@@ -61,9 +62,45 @@ std::string BlockValue(TBlock which, const char* name) {
     case TBlock::Client:
       block = state.ServerSession->client;
       break;
+    case TBlock::Vars:
+      block = state.ServerRequest->vars;
+      break;
   }
   const char* value = FindValue(*fn, name, block);
   return value != nullptr ? value : std::string();
+}
+
+// A name in the CGI spelling ("HTTP_REFERER", "HTTP REFERER", "REMOTE_ADDR",
+// any case) read from the server's own entry for it: request headers by their
+// lower-case names, the request line, the client block and the server's
+// variables. The getters of the engine core ask in that spelling.
+std::string CgiNamedValue(std::string_view name) {
+  std::string key = UpperCase(name);
+  std::replace(key.begin(), key.end(), ' ', '_');
+  static const struct {
+    const char* cgi;
+    TBlock block;
+    const char* entry;
+  } kEntries[] = {
+      {"REQUEST_METHOD", TBlock::RequestLine, "method"},
+      {"QUERY_STRING", TBlock::RequestLine, "query"},
+      {"SERVER_PROTOCOL", TBlock::RequestLine, "protocol"},
+      {"SCRIPT_NAME", TBlock::RequestLine, "uri"},
+      {"EXECUTABLE_PATH", TBlock::RequestLine, "uri"},
+      {"REMOTE_ADDR", TBlock::Client, "ip"},
+      {"REMOTE_HOST", TBlock::Client, "dns"},
+      {"CONTENT_LENGTH", TBlock::Headers, "content-length"},
+      {"CONTENT_TYPE", TBlock::Headers, "content-type"},
+      {"REMOTE_USER", TBlock::Vars, "auth-user"},
+      {"AUTH_TYPE", TBlock::Vars, "auth-type"},
+  };
+  for (const auto& e : kEntries)
+    if (key == e.cgi) return BlockValue(e.block, e.entry);
+  if (key.rfind("HTTP_", 0) != 0 || key.size() == 5) return {};
+  std::string header = key.substr(5);
+  for (char& c : header) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::replace(header.begin(), header.end(), '_', '-');
+  return BlockValue(TBlock::Headers, header.c_str());
 }
 
 }  // namespace
@@ -164,6 +201,7 @@ void TNSAPIEngine::ExecRequest() {
 void TNSAPIEngine::ReadInput() {
   std::string& content = nsapiState.RequestContent;
   content.clear();
+  nsapiState.RequestFields.reset();
   const std::string method = GetRequestMethod();
   if (method != "POST") {
     if (method == "GET") content = GetQueryString();
@@ -254,6 +292,7 @@ std::string TNSAPIEngine::GetExecutablePath() { return BlockValue(TBlock::Reques
 std::string TNSAPIEngine::GetScriptName() { return GetExecutablePath(); }
 std::string TNSAPIEngine::GetUserAgent() { return BlockValue(TBlock::Headers, "user-agent"); }
 std::string TNSAPIEngine::GetCookie() { return BlockValue(TBlock::Headers, "cookie"); }
+std::string TNSAPIEngine::GetReferer() { return BlockValue(TBlock::Headers, "referer"); }
 std::string TNSAPIEngine::GetContentType() {
   return BlockValue(TBlock::ResponseHeaders, "content-type");
 }
@@ -274,14 +313,21 @@ std::string TNSAPIEngine::GetVariable(std::string_view name) {
   }
   char* value = nullptr;
   fn->request_header(key.c_str(), &value, session, request);
-  return value != nullptr ? value : std::string();
+  if (value != nullptr) return value;
+  return CgiNamedValue(name);
 }
 
 std::string TNSAPIEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  return GetFieldValue(name, nsapiState.RequestContent, defaultValue);
+  std::optional<TFormFields>& fields = nsapiState.RequestFields;
+  if (!fields) fields.emplace(nsapiState.RequestContent);
+  return fields->Value(name, defaultValue);
 }
 
-TStringList TNSAPIEngine::GetFieldNames() { return ParseFieldNames(nsapiState.RequestContent); }
+TStringList TNSAPIEngine::GetFieldNames() {
+  std::optional<TFormFields>& fields = nsapiState.RequestFields;
+  if (!fields) fields.emplace(nsapiState.RequestContent);
+  return fields->Names();
+}
 
 // ---- the answer ----------------------------------------------------------------
 

@@ -12,9 +12,11 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "pithorama/engine/FormFields.h"
 #include "pithorama/engine/GenEng.h"
 #include "pithorama/engine/HttpEng.h"
 #include "pithorama/gateways/nsapi/NsapiRecords.h"
@@ -65,6 +67,9 @@ bool EnsureNsapiBound();
 // server records before it runs the request cycle.
 struct TNsapiThreadState {
   std::string RequestContent;  // url-encoded input: the query string or the body
+  // RequestContent decoded into its fields at the first look-up of the
+  // request; reset whenever RequestContent is set anew.
+  std::optional<TFormFields> RequestFields;
   pblock* ParameterBlock = nullptr;
   Session* ServerSession = nullptr;
   Request* ServerRequest = nullptr;
@@ -95,6 +100,7 @@ class TNSAPIEngine : public THttpEngine {
   int32_t GetContentLength() override;
   std::string GetUserAgent() override;
   std::string GetCookie() override;
+  std::string GetReferer() override;
   std::string GetExecutablePath() override;
   void Write(std::string_view text) override;
   void WriteBuffer(const void* data, size_t count) override;

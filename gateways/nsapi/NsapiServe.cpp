@@ -28,6 +28,7 @@ struct TCallRecords {
     state.ServerSession = nullptr;
     state.ServerRequest = nullptr;
     state.RequestContent.clear();
+    state.RequestFields.reset();
   }
 };
 

@@ -42,6 +42,14 @@ TEST(IsapiLibrary, LoadedServedTerminatedUnloaded) {
         Entry<THttpExtensionProcProc>(library, "HttpExtensionProc")(&server.Block());
     EXPECT_NE(status, HSE_STATUS_ERROR);
     EXPECT_NE(server.output.find("a=1\nb=two\n"), std::string::npos) << server.output;
+    // An advisory unload that the library declines leaves it serving.
+    EXPECT_EQ(
+        Entry<TTerminateExtensionProc>(library, "TerminateExtension")(HSE_TERM_ADVISORY_UNLOAD), 0);
+    pithorama::test::FakeServer again;
+    again.query = "c=3";
+    EXPECT_NE(Entry<THttpExtensionProcProc>(library, "HttpExtensionProc")(&again.Block()),
+              HSE_STATUS_ERROR);
+    EXPECT_NE(again.output.find("c=3\n"), std::string::npos) << again.output;
     Entry<TTerminateExtensionProc>(library, "TerminateExtension")(HSE_TERM_MUST_UNLOAD);
   }
   // The first request and the end of the library, each once.

@@ -58,6 +58,8 @@ TEST_F(NsapiEngine, GettersReadTheirBlocks) {
   call.AddHeader("Cookie", "k=v");
   call.AddHeader("Content-Type", "text/x-request");
   call.AddHeader("Content-Length", "12");
+  call.AddHeader("Referer", "http://ref.example/x");
+  call.AddHeader("X-Trace-Id", "t1");
   call.SetClient("127.0.0.9", "client.example");
   pblock_nvinsert("content-type", "text/x-answer", call.request.srvhdrs);
 
@@ -81,7 +83,17 @@ TEST_F(NsapiEngine, GettersReadTheirBlocks) {
       {"remote host", [](TNSAPIEngine& e) { return e.GetRemoteHost(); }, "client.example"},
       {"content length", [](TNSAPIEngine& e) { return std::to_string(e.GetContentLength()); },
        "12"},
-      {"absent variable", [](TNSAPIEngine& e) { return e.GetReferer(); }, ""},
+      {"referer", [](TNSAPIEngine& e) { return e.GetReferer(); }, "http://ref.example/x"},
+      // Names in the CGI spelling reach the server's own entries.
+      {"HTTP_REFERER", [](TNSAPIEngine& e) { return e.GetVariable("HTTP_REFERER"); },
+       "http://ref.example/x"},
+      {"HTTP USER AGENT", [](TNSAPIEngine& e) { return e.GetVariable("HTTP USER AGENT"); },
+       "curl/8"},
+      {"http_x_trace_id", [](TNSAPIEngine& e) { return e.GetVariable("http_x_trace_id"); }, "t1"},
+      {"REMOTE_ADDR", [](TNSAPIEngine& e) { return e.GetVariable("REMOTE_ADDR"); }, "127.0.0.9"},
+      {"REQUEST METHOD", [](TNSAPIEngine& e) { return e.GetVariable("REQUEST METHOD"); }, "GET"},
+      {"own spelling", [](TNSAPIEngine& e) { return e.GetVariable("user-agent"); }, "curl/8"},
+      {"absent variable", [](TNSAPIEngine& e) { return e.GetVariable("HTTP_X_NONE"); }, ""},
   };
   bool ran = false;
   EXPECT_EQ(Serve(call,
