@@ -33,7 +33,9 @@ int MillisecondsUntil(Clock::time_point due) {
 // A name that a server requiring a fully qualified HELO takes: dotted, of
 // letters, digits and hyphens, and no name of the loopback host.
 bool IsFullyQualified(const std::string& name) {
-  auto isNameCharacter = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.'; };
+  auto isNameCharacter = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+  };
   return name.find('.') != std::string::npos && name.front() != '.' && name.back() != '.' &&
          !name.starts_with("localhost.") && std::all_of(name.begin(), name.end(), isNameCharacter);
 }
@@ -44,7 +46,8 @@ const std::string& LocalDomainName() {
   static const std::string name = [] {
     char host[256];
     std::string canonical;
-    if (GetLocalHostName(host, sizeof host) == 0 && IsFullyQualified(host)) return std::string(host);
+    if (GetLocalHostName(host, sizeof host) == 0 && IsFullyQualified(host))
+      return std::string(host);
     if (LocalCanonicalHostName(canonical) && IsFullyQualified(canonical)) return canonical;
     return std::string();
   }();
@@ -158,34 +161,53 @@ bool TSmtpSendMail::SendMail(int timeoutSeconds) {
 TSmtpSendMail::TStep TSmtpSendMail::NextStep(TStep step, bool succeeded) {
   if (!succeeded) return step == TStep::Helo ? TStep::HeloAddress : TStep::Failed;
   switch (step) {
-    case TStep::Connect: return TStep::Greeting;
-    case TStep::Greeting: return TStep::Helo;
+    case TStep::Connect:
+      return TStep::Greeting;
+    case TStep::Greeting:
+      return TStep::Helo;
     case TStep::Helo:
-    case TStep::HeloAddress: return TStep::MailFrom;
-    case TStep::MailFrom: return TStep::RcptTo;
-    case TStep::RcptTo: return TStep::Data;
-    case TStep::Data: return TStep::Message;
-    case TStep::Message: return TStep::Quit;
-    case TStep::Quit: return TStep::Done;
-    default: return TStep::Failed;
+    case TStep::HeloAddress:
+      return TStep::MailFrom;
+    case TStep::MailFrom:
+      return TStep::RcptTo;
+    case TStep::RcptTo:
+      return TStep::Data;
+    case TStep::Data:
+      return TStep::Message;
+    case TStep::Message:
+      return TStep::Quit;
+    case TStep::Quit:
+      return TStep::Done;
+    default:
+      return TStep::Failed;
   }
 }
 
 bool TSmtpSendMail::RunStep(TStep step) {
   switch (step) {
-    case TStep::Connect: return ConnectStep();
-    case TStep::Greeting: ReadReply(); return true;  // whatever the server says first
-    case TStep::Helo: return HeloStep();
-    case TStep::HeloAddress: return HeloAddressStep();
+    case TStep::Connect:
+      return ConnectStep();
+    case TStep::Greeting:
+      return GreetingStep();
+    case TStep::Helo:
+      return HeloStep();
+    case TStep::HeloAddress:
+      return HeloAddressStep();
     case TStep::MailFrom: {
       std::string sender = FormatAddressList(MailFrom, TAddressForm::Envelope);
-      return CommandStep("MAIL FROM:" + (sender.empty() ? "<>" : sender), 250);  // <>: the null sender
+      return CommandStep("MAIL FROM:" + (sender.empty() ? "<>" : sender),
+                         250);  // <>: the null sender
     }
-    case TStep::RcptTo: return RcptToStep();
-    case TStep::Data: return CommandStep("DATA", 354);
-    case TStep::Message: return MessageStep();
-    case TStep::Quit: return CommandStep("QUIT", 221);
-    default: return false;
+    case TStep::RcptTo:
+      return RcptToStep();
+    case TStep::Data:
+      return CommandStep("DATA", 354);
+    case TStep::Message:
+      return MessageStep();
+    case TStep::Quit:
+      return CommandStep("QUIT", 221);
+    default:
+      return false;
   }
 }
 
@@ -203,6 +225,14 @@ bool TSmtpSendMail::ConnectStep() {
     DispatchMessages();
   }
   return SocketState() == SocketConnected;
+}
+
+// Whatever the server says first will do; no greeting at all (it timed out or
+// the server closed) ends the dialogue here, named as the step that failed.
+bool TSmtpSendMail::GreetingStep() {
+  lastCommand_ = "greeting";
+  ReadReply();
+  return ReplyCode != -1;
 }
 
 // Sends one command line (given without its CR LF) and reads its reply.
@@ -237,12 +267,13 @@ std::string TSmtpSendMail::LocalAddressLiteral() {
   if (SocketLocalAddress(SocketHandle(), local) != 0) return std::string();
   unsigned char bytes[4];
   std::memcpy(bytes, &local.Address, 4);  // network order: the first byte leads
-  return "[" + std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) +
-         "." + std::to_string(bytes[3]) + "]";
+  return "[" + std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]) + "]";
 }
 
 void TSmtpSendMail::NoteFailure(TStep step) {
-  std::string what = step == TStep::Connect ? "connect to " + RemoteHost + ":" + RemotePort : lastCommand_;
+  std::string what =
+      step == TStep::Connect ? "connect to " + RemoteHost + ":" + RemotePort : lastCommand_;
   std::string why = OneLine(ReplyText);
   if (why.empty() && LastError() != 0) why = GetErrorText();
   if (why.empty() && LastError() != 0) why = "socket error " + std::to_string(LastError());
@@ -256,7 +287,8 @@ bool TSmtpSendMail::RcptToStep() {
   std::string recipients = FormatAddressList(MailTo, TAddressForm::Envelope) + ",";
   if (!MailCC.empty()) recipients += FormatAddressList(MailCC, TAddressForm::Envelope) + ",";
   size_t start = 0;
-  for (size_t comma; (comma = recipients.find(',', start)) != std::string::npos; start = comma + 1) {
+  for (size_t comma; (comma = recipients.find(',', start)) != std::string::npos;
+       start = comma + 1) {
     std::string recipient = Trim(std::string_view(recipients).substr(start, comma - start));
     if (recipient.empty()) continue;
     CommandStep("RCPT TO:" + recipient, 250);
@@ -302,7 +334,8 @@ void TSmtpSendMail::Out(std::string_view text) {
 // After a failed send nothing more is sent: the rest would only be cut. A
 // connection that the server has closed takes nothing either.
 bool TSmtpSendMail::Flush() {
-  if (!sendFailed_ && !outBuffer_.empty() && (SocketState() != SocketConnected || !SendString(outBuffer_)))
+  if (!sendFailed_ && !outBuffer_.empty() &&
+      (SocketState() != SocketConnected || !SendString(outBuffer_)))
     sendFailed_ = true;
   outBuffer_.clear();
   return !sendFailed_;

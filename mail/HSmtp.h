@@ -91,11 +91,24 @@ class TSmtpSendMail : public TTCPClient {
 
  private:
   class TConnectionSource;
-  enum class TStep { Connect, Greeting, Helo, HeloAddress, MailFrom, RcptTo, Data, Message, Quit, Done, Failed };
+  enum class TStep {
+    Connect,
+    Greeting,
+    Helo,
+    HeloAddress,
+    MailFrom,
+    RcptTo,
+    Data,
+    Message,
+    Quit,
+    Done,
+    Failed
+  };
 
   static TStep NextStep(TStep step, bool succeeded);
   bool RunStep(TStep step);
   bool ConnectStep();
+  bool GreetingStep();
   bool CommandStep(const std::string& command, int expectedCode);
   bool HeloStep();
   bool HeloAddressStep();

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "tests/support/Process.h"
 #include "tools/httphost/HttpHost.h"
 
@@ -84,6 +88,66 @@ TEST(HttpServer, ServesRequestsWithBodies) {
   EXPECT_NE(result.output.find("Content-Length: 24\r\n"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("\r\n\r\n127.0.0.1|yes|hello body"), std::string::npos)
       << result.output;
+}
+
+// A request head the server cannot keep is answered, not left hanging: a
+// query of many arguments fits; header lines beyond the bound get 431.
+TEST(HttpServer, LargeRequestHeadsAreAnswered) {
+  if (!pithorama::test::HostToolsAvailable())
+    GTEST_SKIP() << "needs curl, which this build cannot start";
+  httphost::THttpServer server(2, [](httphost::TRequest& request, httphost::TAnswer& answer) {
+    answer.Write(std::to_string(request.QueryString.size()));
+  });
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Start(0)) + "/x?";
+  std::string query;
+  for (int i = 0; i < 500; ++i) query += "a" + std::to_string(i) + "=" + std::to_string(i) + "&";
+  pithorama::test::TempFolder folder;
+  pithorama::test::WriteWholeFile(folder.File("header"), "X-Big: " + std::string(400000, 'y'));
+  const struct {
+    const char* name;
+    std::vector<std::string> extra;
+    std::string target;
+    const char* status;
+  } cases[] = {
+      {"500 query arguments", {}, query, "HTTP/1.1 200"},
+      {"header lines too large", {"-H", "@" + folder.File("header")}, "", "HTTP/1.1 431"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"-sS", "-i", "--max-time", "20"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    args.push_back(url + c.target);
+    auto result = pithorama::test::RunProgram("/usr/bin/curl", args, {}, "", "", 30);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output.rfind(c.status, 0), 0u) << result.output.substr(0, 200);
+  }
+}
+
+// A handler that takes its time holds one of the threads, not the
+// connections that happen to arrive after it.
+TEST(HttpServer, SlowHandlerDoesNotHoldOtherConnections) {
+  if (!pithorama::test::HostToolsAvailable())
+    GTEST_SKIP() << "needs curl, which this build cannot start";
+  std::atomic<bool> release{false};
+  httphost::THttpServer server(2, [&](httphost::TRequest& request, httphost::TAnswer& answer) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (request.Path == "/slow" && !release && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    answer.Write(request.Path);
+  });
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.Start(0));
+  std::thread slow([&] {
+    pithorama::test::RunProgram("/usr/bin/curl", {"-sS", "--max-time", "40", base + "/slow"}, {},
+                                "", "", 45);
+  });
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    auto result = pithorama::test::RunProgram(
+        "/usr/bin/curl", {"-sS", "--max-time", "10", base + "/fast"}, {}, "", "", 20);
+    EXPECT_EQ(result.output, "/fast");
+  }
+  release = true;
+  slow.join();
 }
 
 }  // namespace

@@ -1,11 +1,18 @@
-// The server half of the hosts on libmicrohttpd: one daemon with a pool of
-// polling threads; each request's body is gathered across the library's
-// upload calls, then the handler runs once and its answer is queued.
+// The server half of the hosts on libmicrohttpd: one daemon, a thread per
+// connection, and at most `threads` handlers running at once; each request's
+// body is gathered across the library's upload calls, then the handler runs
+// once and its answer is queued. A thread per connection, not a pool of
+// polling threads each owning a share of the connections: a slow handler
+// would make every later connection of its polling thread wait while other
+// threads idle.
 #include <microhttpd.h>
 #include <netinet/in.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "tools/httphost/HttpHost.h"
@@ -13,6 +20,9 @@
 namespace httphost {
 
 namespace {
+
+// What one connection may hold of a request's head.
+constexpr size_t kHeadMemory = 256 * 1024;
 
 // One request in progress; made when the request line arrives (the raw target
 // is known only then) and freed when the request completes.
@@ -22,10 +32,34 @@ struct TExchange {
   bool TooLarge = false;
 };
 
+// Bounds the handlers running at once to the host's thread count.
+class THandlerSlots {
+ public:
+  explicit THandlerSlots(int count) : free_(count) {}
+  void Take() {
+    std::unique_lock<std::mutex> hold(lock_);
+    freed_.wait(hold, [this] { return free_ > 0; });
+    --free_;
+  }
+  void Give() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      ++free_;
+    }
+    freed_.notify_one();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable freed_;
+  int free_;
+};
+
 struct TServerState {
   THandler* Handler;
   size_t* MaxBody;
   std::atomic<uint16_t> Port{0};  // known once the daemon listens
+  std::unique_ptr<THandlerSlots> Slots;
 };
 
 void* OnRequestLine(void*, const char* uri, struct MHD_Connection*) {
@@ -85,6 +119,7 @@ enum MHD_Result Send(struct MHD_Connection* connection, const TAnswer& answer) {
 
 TAnswer Serve(TServerState& state, TRequest& request) {
   TAnswer answer;
+  state.Slots->Take();
   try {
     (*state.Handler)(request, answer);
   } catch (const std::exception& error) {
@@ -92,6 +127,7 @@ TAnswer Serve(TServerState& state, TRequest& request) {
     answer.Status = 500;
     answer.Write(std::string("Internal error: ") + error.what() + "\n");
   }
+  state.Slots->Give();
   return answer;
 }
 
@@ -142,6 +178,7 @@ uint16_t THttpServer::Start(uint16_t port) {
   daemon->State.Handler = &handler_;
   daemon->State.MaxBody = &MaxBody;
   daemon->State.Port = port;
+  daemon->State.Slots = std::make_unique<THandlerSlots>(threads_);
 
   struct sockaddr_in address;
   std::memset(&address, 0, sizeof address);
@@ -153,13 +190,17 @@ uint16_t THttpServer::Start(uint16_t port) {
   addressBytes[0] = 127;
   addressBytes[3] = 1;
 
-  const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+  // The request head (request line, query arguments, header lines) must fit
+  // the connection's memory; one that does not is answered 414 or 431 by the
+  // library. The default (32 KiB) ran out while the library split a query of
+  // a few hundred arguments, which it then never answered.
+  const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION |
+                         MHD_USE_POLL | MHD_USE_ERROR_LOG;
   daemon->Daemon = MHD_start_daemon(
       flags, port, nullptr, nullptr, OnRequest, &daemon->State, MHD_OPTION_SOCK_ADDR,
-      reinterpret_cast<struct sockaddr*>(&address), MHD_OPTION_THREAD_POOL_SIZE,
-      static_cast<unsigned>(threads_), MHD_OPTION_URI_LOG_CALLBACK, OnRequestLine, nullptr,
-      MHD_OPTION_NOTIFY_COMPLETED, OnCompleted, nullptr, MHD_OPTION_CONNECTION_TIMEOUT, 120u,
-      MHD_OPTION_END);
+      reinterpret_cast<struct sockaddr*>(&address), MHD_OPTION_URI_LOG_CALLBACK, OnRequestLine,
+      nullptr, MHD_OPTION_NOTIFY_COMPLETED, OnCompleted, nullptr, MHD_OPTION_CONNECTION_TIMEOUT,
+      120u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(kHeadMemory), MHD_OPTION_END);
   if (daemon->Daemon == nullptr) throw std::runtime_error("cannot listen on 127.0.0.1");
   const union MHD_DaemonInfo* info = MHD_get_daemon_info(daemon->Daemon, MHD_DAEMON_INFO_BIND_PORT);
   daemon->State.Port = info != nullptr ? info->port : port;
