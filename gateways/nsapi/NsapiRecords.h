@@ -10,6 +10,8 @@
 // are the shapes they are called through.
 #pragma once
 
+#include <cstddef>
+
 #include "pithorama/platform/ServerLibrary.h"
 
 extern "C" {
@@ -38,16 +40,23 @@ typedef struct {
 } pblock;
 
 // The connection's input buffer. Bytes inbuf[pos] up to inbuf[cursize - 1]
-// are read and not yet taken; netbuf_next refills the buffer from sd.
+// are read and not yet taken; netbuf_next refills the buffer from sd. The
+// published interface places the peer's address before the buffer pointers
+// on Windows and after them elsewhere.
 typedef struct {
   SYS_NETFD sd;
   int pos;
   int cursize;
   int maxsize;
   int rdtmout;
+#ifdef _WIN32
+  char address[64];
+#endif
   unsigned char* inbuf;
   char* errmsg;
+#ifndef _WIN32
   char address[64];
+#endif
 } netbuf;
 
 // One client connection.
@@ -116,3 +125,28 @@ typedef void (*crit_terminate_fn)(CRITICAL id);
 typedef int (*nsapi_service_fn)(pblock* pb, Session* sn, Request* rq);
 
 }  // extern "C"
+
+// The layouts the server builds, per system (64-bit); the engine reads the
+// fields named here at these places. SYS_NETFD is a SOCKET (8 bytes) on
+// Windows and a descriptor (4 bytes) elsewhere.
+static_assert(sizeof(pb_param) == 16 && offsetof(pb_param, value) == 8);
+static_assert(sizeof(pb_entry) == 16 && offsetof(pb_entry, next) == 8);
+static_assert(sizeof(pblock) == 16 && offsetof(pblock, ht) == 8);
+static_assert(sizeof(netbuf) == 104);
+static_assert(offsetof(netbuf, pos) == sizeof(SYS_NETFD));
+#ifdef _WIN32
+static_assert(offsetof(netbuf, address) == 24);
+static_assert(offsetof(netbuf, inbuf) == 88);
+static_assert(offsetof(netbuf, errmsg) == 96);
+static_assert(offsetof(Session, csd) == 8 && offsetof(Session, inbuf) == 16);
+static_assert(offsetof(Session, csd_open) == 24);
+#else
+static_assert(offsetof(netbuf, inbuf) == 24);
+static_assert(offsetof(netbuf, errmsg) == 32);
+static_assert(offsetof(netbuf, address) == 40);
+static_assert(offsetof(Session, csd) == 8 && offsetof(Session, inbuf) == 16);
+static_assert(offsetof(Session, csd_open) == 24);
+#endif
+static_assert(offsetof(Request, reqpb) == 8 && offsetof(Request, loadhdrs) == 16);
+static_assert(offsetof(Request, headers) == 24 && offsetof(Request, senthdrs) == 32);
+static_assert(offsetof(Request, srvhdrs) == 40);
