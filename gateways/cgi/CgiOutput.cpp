@@ -11,6 +11,7 @@ bool TCgiOutput::Flush() {
   if (pending_.empty()) return true;
   bool written = file_.Write(pending_);
   pending_.clear();
+  failed_ = failed_ || !written;
   return written;
 }
 

@@ -19,11 +19,14 @@ class TCgiOutput {
   void Write(std::string_view bytes);
   // Sends what is gathered; false when the file refused it (the bytes are dropped).
   bool Flush();
+  // Some bytes never reached the file (a full disk, a file that did not open).
+  bool Failed() const { return failed_; }
 
  private:
   static constexpr size_t kFlushSize = 64 * 1024;
   TFile file_;
   std::string pending_;
+  bool failed_ = false;
 };
 
 }  // namespace pithorama

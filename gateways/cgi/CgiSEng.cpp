@@ -176,7 +176,7 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings
   MakeCurrent();
   if (IsServer) {
     ServerTimer = std::make_unique<TResidentServer>(
-        StdServerQueue(), CGIMode, [this](const std::string& name) { ServeQueued(name); });
+        StdServerQueue(), CGIMode, [this](const std::string& name) { return ServeQueued(name); });
     return;
   }
   HandleRequestFile(RequestFileNameOf(cgiState.RequestId));
@@ -222,15 +222,28 @@ void TCGIStdEngine::ServeInProcess() {
   if (AutoTerminate) TerminateProgram();
 }
 
-void TCGIStdEngine::ServeQueued(const std::string& name) {
+bool TCGIStdEngine::ServeQueued(const std::string& name) {
   cgiState.RequestFileName = name;
+  cgiState.AnswerFailed = false;
   OpenRequestFiles(name);
   RunRequest();
   // The answer must be whole in its file before the entry goes, whatever
   // AutoTerminate says, and a long-lived server must not keep the files open.
-  cgiState.OutputStream.reset();
+  CloseAnswer();
   cgiState.InputStream.reset();
   cgiState.VariableList.reset();
+  if (!cgiState.AnswerFailed) return true;
+  // An answer cut short is no answer: the client serves the request itself.
+  WriteErrorLog("Can not write the answer of " + name);
+  DeleteFile(name.substr(0, name.size() - 3) + "OUT");
+  return false;
+}
+
+void TCGIStdEngine::CloseAnswer() {
+  if (!cgiState.OutputStream) return;
+  cgiState.OutputStream->Flush();
+  cgiState.AnswerFailed = cgiState.AnswerFailed || cgiState.OutputStream->Failed();
+  cgiState.OutputStream.reset();
 }
 
 void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
@@ -293,7 +306,7 @@ void TCGIStdEngine::FinishRequest() {
     if (cgiState.OutputStream) cgiState.OutputStream->Flush();
     return;
   }
-  cgiState.OutputStream.reset();  // sends what is left
+  CloseAnswer();  // sends what is left
   if (!IsServer) DiscardUnreadContent();
   cgiState.InputStream.reset();
   if (!IsServer) TerminateProgram();

@@ -53,7 +53,9 @@ class TCGIStdEngine : public THttpEngine {
  private:
   // Runs one request in this process and ends it (AutoTerminate).
   void ServeInProcess();
-  void ServeQueued(const std::string& name);
+  bool ServeQueued(const std::string& name);
+  // Sends what is left of the answer and notes whether all of it went out.
+  void CloseAnswer();
 
   bool ForceServer = false;
   bool FirstRequest = true;
@@ -77,6 +79,9 @@ struct TCgiThreadState {
   std::string PendingBody;
   // No server took this client's request: it is served in this process.
   bool ServeHere = false;
+  // Some of the answer never reached its file (the server's answer file on a
+  // full disk).
+  bool AnswerFailed = false;
 };
 TCgiThreadState& CgiThreadState();
 

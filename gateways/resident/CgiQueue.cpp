@@ -250,8 +250,9 @@ bool TServerQueue::WaitForAnswer(TServerData& data) {
     if (Flavour.UpdatesServerWindowSeen) ServerWindowSeen = ServerWindowSeen || found;
     if (state == EntryFinished) {
       if (!Flavour.RelayAnswer || Flavour.RelayAnswer()) break;
-      // The entry went without an answer (someone rewrote the queue file).
-      if (!taken && FileExists(data.QueuedName)) return false;
+      // The entry went without an answer: the server could not write one and
+      // left the request, or someone rewrote the queue file.
+      if (FileExists(data.QueuedName)) return false;
       break;
     }
     // A queue that stays locked through every retry is busy (many clients
@@ -331,7 +332,7 @@ bool TServerQueue::TakeNextRequest(TQueueEntry& entry) {
   return false;
 }
 
-bool TServerQueue::FinishQueuedRequest(const std::string& name) {
+bool TServerQueue::FinishQueuedRequest(const std::string& name, bool answered) {
   const std::string queue = QueueFileName();
   if (!FileExists(queue)) return true;
   // The file stays locked from the read to the end of the rewrite, so an
@@ -347,7 +348,7 @@ bool TServerQueue::FinishQueuedRequest(const std::string& name) {
         rest.push_back(std::move(entry));
     WriteEntries(file, rest);
   }
-  if (Flavour.DeletesRequestFileAfterServing) DeleteFile(name);
+  if (Flavour.DeletesRequestFileAfterServing && answered) DeleteFile(name);
   // A client that went while its request was served leaves an answer that
   // nobody relays.
   if (EndsWithReq(name) && ClientGone(name)) {

@@ -147,7 +147,9 @@ class TServerQueue {
   int GetRequestState(const TServerData& data);
   // Server: removes every entry of `name` from the queue. False when the
   // queue stayed locked through every try: the entry is still there.
-  bool FinishQueuedRequest(const std::string& name);
+  // `answered` false: the answer could not be written; the request file stays
+  // for its client, which serves the request itself.
+  bool FinishQueuedRequest(const std::string& name, bool answered = true);
   // Client that found no server: starts one (unless one is present) and
   // queues. Returns only when the request was not taken (no server could be
   // started, every try to queue failed, the server never came); the caller

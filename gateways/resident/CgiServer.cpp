@@ -85,8 +85,7 @@ void TResidentServer::ServerTimerTick() {
 
 void TResidentServer::HandleRequestFile(const std::string& name) {
   if (mode_ != TCGIMode::ServerThreadMode) {
-    serve_(name);
-    FinishEntry(name);
+    FinishEntry(name, serve_(name));
     return;
   }
   {
@@ -98,8 +97,8 @@ void TResidentServer::HandleRequestFile(const std::string& name) {
   PostMessage(window_, WmQueueChanged, 0, 0);
 }
 
-void TResidentServer::FinishEntry(const std::string& name) {
-  if (queue_.FinishQueuedRequest(name)) return;
+void TResidentServer::FinishEntry(const std::string& name, bool answered) {
+  if (queue_.FinishQueuedRequest(name, answered)) return;
   std::lock_guard<std::mutex> hold(heldLock_);
   heldEntries_.push_back(name);
 }
@@ -118,12 +117,13 @@ void TResidentServer::RunRequestThread(const std::string& name) {
   TCGIRequestThread self;
   self.RequestFile = name;
   requestThread = &self;
+  bool answered = true;
   try {
-    serve_(name);
+    answered = serve_(name);
   } catch (const std::exception&) {
   }
   try {
-    FinishEntry(name);
+    FinishEntry(name, answered);
   } catch (const std::exception&) {
   }
   requestThread = nullptr;

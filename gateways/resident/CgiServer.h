@@ -37,7 +37,9 @@ TCGIRequestThread* CurrentRequestThread();
 
 class TResidentServer {
  public:
-  using TServeRequest = std::function<void(const std::string& name)>;
+  // Serves one taken request; false when its answer could not be written
+  // whole (its request file then stays, for the client to serve it itself).
+  using TServeRequest = std::function<bool(const std::string& name)>;
 
   // Sets the server up on the calling thread, whose message loop then drives it.
   TResidentServer(TServerQueue& queue, TCGIMode mode, TServeRequest serve);
@@ -58,7 +60,7 @@ class TResidentServer {
   // Removes the served entry from the queue; when the queue stays locked
   // through every try (many clients polling it), the entry is kept and
   // finished at a later tick, so that its client is not left waiting.
-  void FinishEntry(const std::string& name);
+  void FinishEntry(const std::string& name, bool answered = true);
   void FinishHeldEntries();
 
   TServerQueue& queue_;

@@ -172,7 +172,10 @@ TCGIWinEngine::TCGIWinEngine(TComponent* owner, const TGatewaySettings& settings
   MakeCurrent();
   if (IsServer) {
     ServerTimer = std::make_unique<TResidentServer>(
-        WinServerQueue(), CGIMode, [this](const std::string& name) { ServeQueued(name); });
+        WinServerQueue(), CGIMode, [this](const std::string& name) {
+          ServeQueued(name);
+          return true;  // the answer went to the web server's own output file
+        });
     return;
   }
   HandleRequestFile(MakeAbsolutePath(ParamStr(1)));

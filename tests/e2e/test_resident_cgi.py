@@ -339,6 +339,30 @@ class ResidentServerTest(unittest.TestCase):
             _, page = self.hit("resident_echo", "n=%d" % n)
             self.assertIn("<tr><th>n</th><td>%d</td></tr>" % n, page)
 
+    @programs.posix_only("mounts a small file system on the work folder")
+    @unittest.skipUnless(os.geteuid() == 0 and shutil.which("mount"), "mounting needs root")
+    def test_full_work_folder_still_answers_with_one_server(self):
+        self.kill_servers()
+        os.makedirs(self.temp, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8k,mode=0700", "tmpfs", self.temp],
+                       check=True)
+
+        def unmount():
+            self.kill_servers()
+            subprocess.run(["umount", self.temp], check=False)
+        self.addCleanup(unmount)
+        self.hit("resident_echo", "warm=1")
+        # Each body is larger than what is left: the request file cannot be
+        # written whole, and the client answers from the body it read.
+        for n in range(4):
+            body = ("a=%d" % n + "x" * 9000).encode()
+            client = self.run_client("resident_echo", "", body=body)
+            out, _ = client.communicate(body, timeout=60)
+            self.assertIn(b"<tr><th>a</th><td>%d%s</td></tr>" % (n, b"x" * 9000), out,
+                          self.program_log("resident_echo"))
+        self.assertEqual(len(self.servers("resident_echo")), 1)
+        self.quiet_folder("resident_echo")
+
     @programs.posix_only("POSIX file modes")
     def test_work_files_are_the_owners_alone(self):
         os.makedirs(self.temp, exist_ok=True)
