@@ -23,8 +23,8 @@ set(PITHORAMA_PACKAGE_LIBRARIES platform engine gateways mail store)
 # and the ISAPI filter's raw-data walk. The test installed_headers compiles
 # every shipped header on its own, so none of them can need a private one.
 set(PITHORAMA_PACKAGE_HEADER_FOLDERS platform engine gateways mail store)
-set(PITHORAMA_PRIVATE_HEADER_PATTERNS posix win32 multipart RequestFile.h AnswerCopy.h
-    IsapiRawData.h)
+set(PITHORAMA_PRIVATE_HEADER_PATTERNS posix win32 multipart RequestFile.h AnswerCopy.h QueueEntry.h
+    Liveness.h IsapiRawData.h)
 
 set(PITHORAMA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/pithorama)
 

@@ -4,6 +4,7 @@
 
 #include "pithorama/gateways/resident/AnswerCopy.h"
 #include "pithorama/gateways/resident/Liveness.h"
+#include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/gateways/resident/RequestFile.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"

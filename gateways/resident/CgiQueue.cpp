@@ -6,6 +6,7 @@
 
 #include "pithorama/engine/HttpEng.h"
 #include "pithorama/gateways/resident/Liveness.h"
+#include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/FileWatch.h"
 #include "pithorama/platform/Module.h"

@@ -42,10 +42,12 @@
 #include <string>
 #include <vector>
 
-#include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Files.h"
 
 namespace pithorama {
+
+// One entry of the queue file (QueueEntry.h, private to the library).
+struct TQueueEntry;
 
 // How one gateway takes part. Every field is a row of the differences between
 // the two CGI gateways; StandardCgiFlavour in CgiSEng.cpp is one instance.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Files.h"
 #include "pithorama/platform/Signals.h"
 

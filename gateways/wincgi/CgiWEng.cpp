@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
 

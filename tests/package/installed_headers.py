@@ -37,6 +37,7 @@ with tempfile.TemporaryDirectory() as folder:
             failed.append(header + ":\n" + result.stderr[:2000])
     for private in ("pithorama/engine/multipart/MultipartRing.h",
                     "pithorama/gateways/resident/RequestFile.h",
+                    "pithorama/gateways/resident/QueueEntry.h",
                     "pithorama/platform/posix/SocketWatch.h"):
         if private in headers:
             failed.append(private + " is private and must not be installed")

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "pithorama/gateways/resident/CgiQueue.h"
+#include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Paths.h"
 #include "tests/support/Process.h"
 
