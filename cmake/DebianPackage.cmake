@@ -6,7 +6,7 @@ if(IS_ABSOLUTE ${PITHORAMA_CGI_DIR})
   set(PITHORAMA_CGI_FOLDER ${PITHORAMA_CGI_DIR})
 endif()
 foreach(script postinst postrm)
-  configure_file(${CMAKE_SOURCE_DIR}/cmake/debian/${script}.in ${CMAKE_BINARY_DIR}/package/debian/${script} @ONLY
+  configure_file(${pithorama_SOURCE_DIR}/cmake/debian/${script}.in ${pithorama_BINARY_DIR}/package/debian/${script} @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                                   WORLD_EXECUTE)
 endforeach()
@@ -35,8 +35,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The programs carry their C++ runtime; a program built on the library needs
 # a C++20 compiler, and pithorama needs a web server that runs CGI programs.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "httpd-cgi, g++ (>= 4:12), cmake (>= 3.25) | pkg-config")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/package/debian/postinst
-                                       ${CMAKE_BINARY_DIR}/package/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pithorama_BINARY_DIR}/package/debian/postinst
+                                       ${pithorama_BINARY_DIR}/package/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -35,9 +35,9 @@ file(WRITE ${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/pithorama-config.cmake
 write_basic_package_version_file(${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/pithorama-config-version.cmake
                                  COMPATIBILITY SameMinorVersion)
 
-file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/include/pithorama)
+file(MAKE_DIRECTORY ${pithorama_BINARY_DIR}/include/pithorama)
 foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
-  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${CMAKE_BINARY_DIR}/include/pithorama/${folder} SYMBOLIC)
+  file(CREATE_LINK ${pithorama_SOURCE_DIR}/${folder} ${pithorama_BINARY_DIR}/include/pithorama/${folder} SYMBOLIC)
 endforeach()
 
 # Called once every folder has defined its targets.
@@ -59,11 +59,11 @@ function(pithorama_package)
     pithorama_program_rpath(quote ${CMAKE_INSTALL_BINDIR})
     pithorama_program_rpath(pithorama ${PITHORAMA_CGI_DIR})
   endif()
-  install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${pithorama_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   if(WIN32)
     pithorama_install_windows_folder()
   else()
-    include(${CMAKE_SOURCE_DIR}/cmake/DebianPackage.cmake)
+    include(${pithorama_SOURCE_DIR}/cmake/DebianPackage.cmake)
   endif()
 endfunction()
 
@@ -99,7 +99,7 @@ function(pithorama_package_library lib)
   set_target_properties(${lib} PROPERTIES OUTPUT_NAME pithorama-${lib} EXPORT_NAME ${lib}
                                           VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION})
   target_compile_features(${lib} PUBLIC cxx_std_20)
-  target_include_directories(${lib} PUBLIC $<BUILD_INTERFACE:${CMAKE_BINARY_DIR}/include>)
+  target_include_directories(${lib} PUBLIC $<BUILD_INTERFACE:${pithorama_BINARY_DIR}/include>)
   install(TARGETS ${lib} EXPORT pithoramaTargets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -122,8 +122,8 @@ function(pithorama_install_headers)
     list(APPEND private_patterns PATTERN ${pattern} EXCLUDE)
   endforeach()
   foreach(folder ${PITHORAMA_PACKAGE_HEADER_FOLDERS})
-    if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
-      install(DIRECTORY ${CMAKE_SOURCE_DIR}/${folder}/
+    if(IS_DIRECTORY ${pithorama_SOURCE_DIR}/${folder})
+      install(DIRECTORY ${pithorama_SOURCE_DIR}/${folder}/
               DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/pithorama/${folder}
               FILES_MATCHING PATTERN "*.h" ${private_patterns})
     endif()
@@ -132,13 +132,13 @@ endfunction()
 
 function(pithorama_install_cmake_package libraries)
   install(EXPORT pithoramaTargets NAMESPACE pithorama:: DESTINATION ${PITHORAMA_CMAKE_DIR})
-  configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/pithoramaConfig.cmake.in
-                                ${CMAKE_BINARY_DIR}/package/pithoramaConfig.cmake
+  configure_package_config_file(${pithorama_SOURCE_DIR}/cmake/pithoramaConfig.cmake.in
+                                ${pithorama_BINARY_DIR}/package/pithoramaConfig.cmake
                                 INSTALL_DESTINATION ${PITHORAMA_CMAKE_DIR})
-  write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/pithoramaConfigVersion.cmake
+  write_basic_package_version_file(${pithorama_BINARY_DIR}/package/pithoramaConfigVersion.cmake
                                    COMPATIBILITY SameMinorVersion)
-  install(FILES ${CMAKE_BINARY_DIR}/package/pithoramaConfig.cmake
-                ${CMAKE_BINARY_DIR}/package/pithoramaConfigVersion.cmake
+  install(FILES ${pithorama_BINARY_DIR}/package/pithoramaConfig.cmake
+                ${pithorama_BINARY_DIR}/package/pithoramaConfigVersion.cmake
           DESTINATION ${PITHORAMA_CMAKE_DIR})
 endfunction()
 
@@ -157,6 +157,6 @@ function(pithorama_install_pkg_config libraries)
   set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
   file(RELATIVE_PATH PITHORAMA_PC_PREFIX /${pc_dir} /)
   string(REGEX REPLACE "/$" "" PITHORAMA_PC_PREFIX "\${pcfiledir}/${PITHORAMA_PC_PREFIX}")
-  configure_file(${CMAKE_SOURCE_DIR}/cmake/pithorama.pc.in ${CMAKE_BINARY_DIR}/package/pithorama.pc @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/package/pithorama.pc DESTINATION ${pc_dir})
+  configure_file(${pithorama_SOURCE_DIR}/cmake/pithorama.pc.in ${pithorama_BINARY_DIR}/package/pithorama.pc @ONLY)
+  install(FILES ${pithorama_BINARY_DIR}/package/pithorama.pc DESTINATION ${pc_dir})
 endfunction()

@@ -158,11 +158,6 @@ class ResidentServerTest(unittest.TestCase):
     def test_concurrent_hits_each_get_their_own_answer(self):
         for program in ("resident_echo", "resident_echo_threads"):
             with self.subTest(program):
-                if programs.WINDOWS and program == "resident_echo_threads":
-                    # An open fault: under Wine the thread-mode server now and
-                    # then takes no entry for 30 s while 8 clients poll, and
-                    # its clients give the queue up as stale.
-                    self.skipTest("thread mode under 8 concurrent clients stalls under Wine")
                 self.hit(program, "warm=1")
                 [server] = self.servers(program)
 

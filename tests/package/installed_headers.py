@@ -4,7 +4,8 @@ build into a fresh prefix, then compiles every installed header on its own
 with that prefix's include folder alone, from a project that has headers of
 its own named like the library's (platform/Strings.h, engine/HttpEng.h). A
 header that needs a private one, or that reaches a program's file instead of
-its sibling, fails to compile."""
+its sibling, fails to compile. Then find_package asks for components, one of
+them missing, which must be named in the error."""
 import os
 import subprocess
 import sys
@@ -42,5 +43,18 @@ with tempfile.TemporaryDirectory() as folder:
         if private in headers:
             failed.append(private + " is private and must not be installed")
     print("%d headers compiled on their own" % len(headers))
+    for components, missing in (("gateways mail", None), ("gateways nosuch", "nosuch")):
+        user = os.path.join(folder, "user-" + components.replace(" ", "-"))
+        os.makedirs(user)
+        with open(os.path.join(user, "CMakeLists.txt"), "w") as f:
+            f.write("cmake_minimum_required(VERSION 3.25)\nproject(user LANGUAGES CXX)\n"
+                    "find_package(pithorama CONFIG REQUIRED COMPONENTS %s)\n" % components)
+        result = subprocess.run(["cmake", "-S", user, "-B", os.path.join(user, "build"),
+                                 "-DCMAKE_PREFIX_PATH=" + prefix], capture_output=True, text=True)
+        if missing is None and result.returncode != 0:
+            failed.append("find_package with " + components + ":\n" + result.stderr[-2000:])
+        if missing is not None and ('component "%s"' % missing not in result.stderr
+                                    or result.returncode == 0):
+            failed.append("a missing component is not named:\n" + result.stderr[-2000:])
     if failed:
         sys.exit("\n".join(failed))

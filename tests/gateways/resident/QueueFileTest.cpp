@@ -36,6 +36,8 @@ class QueueFile : public ::testing::Test {
   }
   static std::string Name() { return ExtractFileName(Prefix()); }
   static std::string Request(const std::string& id) { return Prefix() + "_C_" + id + "_REQ"; }
+  // A Windows CGI profile: an absolute name in the host's own style.
+  static std::string Profile() { return ExtractFilePath(Prefix()) + "PROFILE.INI"; }
   // A client that is alive: it holds its lock file, as a waiting client does.
   void LiveClient(const std::string& id) {
     auto lock = std::make_unique<TFile>();
@@ -158,10 +160,10 @@ TEST_F(QueueFile, TakeMarksTheFirstWaitingEntryOfThisGateway) {
        {Request("A") + ":1", Request("B") + ":1"}},
       // The other gateway's entry is left to its server; this one polls on.
       {"profile of the other gateway stays waiting",
-       {{EntryWaiting, 0, "/x/PROFILE.INI"}, {EntryWaiting, 0, Request("B")}},
+       {{EntryWaiting, 0, Profile()}, {EntryWaiting, 0, Request("B")}},
        true,
        Request("B"),
-       {"/x/PROFILE.INI:0", Request("B") + ":1"}},
+       {Profile() + ":0", Request("B") + ":1"}},
       {"nothing waits", {{EntryTaken, 0, Request("A")}}, false, "", {Request("A") + ":1"}},
   };
   LiveClient("A");
