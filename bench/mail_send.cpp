@@ -23,7 +23,8 @@ static int Send(const std::string& port, int count, const char* attachment) {
   if (attachment) mail.Attachments() = {attachment};
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i)
-    if (!mail.SendMail(30)) return std::fprintf(stderr, "mail %d failed: %s\n", i, mail.ReplyText.c_str()), 1;
+    if (!mail.SendMail(30))
+      return std::fprintf(stderr, "mail %d failed: %s\n", i, mail.ReplyText.c_str()), 1;
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   std::printf("%.1f\n", count / took.count());
   return 0;
@@ -35,7 +36,8 @@ static int Base64(const char* path) {
   std::string chunk(Base64LineBytes * 1456, '\0'), lines;
   for (;;) {
     size_t filled = 0;
-    for (int64_t got; filled < chunk.size() && (got = file.Read(chunk.data() + filled, chunk.size() - filled)) > 0;)
+    for (int64_t got; filled < chunk.size() &&
+                      (got = file.Read(chunk.data() + filled, chunk.size() - filled)) > 0;)
       filled += static_cast<size_t>(got);
     lines.clear();
     AppendBase64Lines(std::string_view(chunk).substr(0, filled), lines);
@@ -46,7 +48,8 @@ static int Base64(const char* path) {
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "send" && argc >= 4) return Send(argv[2], std::stoi(argv[3]), argc > 4 ? argv[4] : nullptr);
+  if (mode == "send" && argc >= 4)
+    return Send(argv[2], std::stoi(argv[3]), argc > 4 ? argv[4] : nullptr);
   if (mode == "base64" && argc == 3) return Base64(argv[2]);
   std::fprintf(stderr, "usage: mail_send send PORT COUNT [ATTACHMENT] | base64 FILE\n");
   return 2;

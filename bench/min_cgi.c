@@ -2,7 +2,9 @@
 #include <stdio.h>
 
 int main(void) {
-  fputs("HTTP/1.0 200 OK\r\ncontent-type:text/html\r\n\r\n"
-        "<html><body><p>Hello</p></body></html>\r\n", stdout);
+  fputs(
+      "HTTP/1.0 200 OK\r\ncontent-type:text/html\r\n\r\n"
+      "<html><body><p>Hello</p></body></html>\r\n",
+      stdout);
   return 0;
 }

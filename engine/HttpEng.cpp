@@ -3,9 +3,9 @@
 #include <mutex>
 #include <utility>
 
-#include "pithorama/engine/multipart/FormDecoder.h"
 #include "pithorama/engine/HUtils.h"
 #include "pithorama/engine/Scramble.h"
+#include "pithorama/engine/multipart/FormDecoder.h"
 #include "pithorama/platform/Files.h"
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/Random.h"

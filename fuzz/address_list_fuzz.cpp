@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string folded = pithorama::FoldHeaderLines(line + "\r\n");
   for (size_t at = folded.find("\r\n"); at + 2 < folded.size(); at = folded.find("\r\n", at + 2))
     if (folded[at + 2] != ' ' && folded[at + 2] != '\t') std::abort();
-  if (!folded.ends_with("\r\n") || WithoutBlanksAndBreaks(folded) != WithoutBlanksAndBreaks(line)) std::abort();
+  if (!folded.ends_with("\r\n") || WithoutBlanksAndBreaks(folded) != WithoutBlanksAndBreaks(line))
+    std::abort();
   return 0;
 }

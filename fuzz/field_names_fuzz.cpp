@@ -8,7 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   size_t total = 0;
-  for (const std::string& name : pithorama::THttpEngine::ParseFieldNames(text)) total += name.size();
+  for (const std::string& name : pithorama::THttpEngine::ParseFieldNames(text))
+    total += name.size();
   if (total > text.size()) std::abort();
   return 0;
 }

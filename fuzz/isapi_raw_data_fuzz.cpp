@@ -7,7 +7,8 @@
 #include "pithorama/gateways/isapi/IsapiRawData.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto scan = pithorama::ScanRawRequest(std::string_view(reinterpret_cast<const char*>(data), size));
+  auto scan =
+      pithorama::ScanRawRequest(std::string_view(reinterpret_cast<const char*>(data), size));
   if (scan.CookieText.size() > 4096) __builtin_trap();
   return 0;
 }

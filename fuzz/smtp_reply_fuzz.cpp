@@ -13,7 +13,8 @@ namespace {
 // timed out, as the input's first byte says) when the bytes run out.
 class FuzzSource : public pithorama::TReplySource {
  public:
-  FuzzSource(const uint8_t* data, size_t size, bool closes) : data_(data), size_(size), closes_(closes) {}
+  FuzzSource(const uint8_t* data, size_t size, bool closes)
+      : data_(data), size_(size), closes_(closes) {}
   bool ReadAvailable(std::string& into) override {
     if (size_ == 0) return !closes_;
     size_t length = std::min<size_t>(size_ - 1, data_[0]);

@@ -162,7 +162,8 @@ bool TCustomWSocket::SendData(TSocketHandle handle, int flags, const std::string
       SocketError(SocketWouldBlock);  // reported: a cut message must not pass as sent
       return false;
     }
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(sendDeadline_ - std::chrono::steady_clock::now());
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(sendDeadline_ -
+                                                             std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       SocketError(SocketTimedOut);
       return false;
@@ -201,8 +202,9 @@ std::string TCustomWSocket::ErrorText(int code) {
 // ---- TTCPClient ----
 
 TTCPClient::TTCPClient(TComponent* owner) : TCustomWSocket(owner) {
-  notifyWindow_ = CreateMessageWindow(
-      [this](unsigned message, uintptr_t wParam, intptr_t lParam) { return HandleMessage(message, wParam, lParam); });
+  notifyWindow_ = CreateMessageWindow([this](unsigned message, uintptr_t wParam, intptr_t lParam) {
+    return HandleMessage(message, wParam, lParam);
+  });
   Protocol = 6;
   SocketType = SockStream;
 }
@@ -224,10 +226,11 @@ void TTCPClient::Connect() {
     SocketError(SocketLastError());
     return;
   }
-  bool started = SocketAsyncSelect(socketHandle_, notifyWindow_, SocketNotifyMessage,
-                                   FdRead | FdConnect | FdClose) == 0 &&
-                 SocketSetOption(socketHandle_, SolSocket, SoOobInline, -1) == 0 &&
-                 (SocketConnect(socketHandle_, address) == 0 || SocketLastError() == SocketWouldBlock);
+  bool started =
+      SocketAsyncSelect(socketHandle_, notifyWindow_, SocketNotifyMessage,
+                        FdRead | FdConnect | FdClose) == 0 &&
+      SocketSetOption(socketHandle_, SolSocket, SoOobInline, -1) == 0 &&
+      (SocketConnect(socketHandle_, address) == 0 || SocketLastError() == SocketWouldBlock);
   if (!started) {
     SocketError(SocketLastError());
     SocketClose(socketHandle_);
@@ -257,14 +260,18 @@ intptr_t TTCPClient::HandleMessage(unsigned message, uintptr_t wParam, intptr_t 
   unsigned event = static_cast<unsigned>(lParam) & 0xFFFF;
   int error = static_cast<int>((static_cast<unsigned>(lParam) >> 16) & 0xFFFF);
   switch (event) {
-    case FdConnect: HandleConnectEvent(socket, error); break;
+    case FdConnect:
+      HandleConnectEvent(socket, error);
+      break;
     case FdRead:
       if (error != 0)
         SocketError(error);
       else if (OnRead)
         OnRead(this, socket);
       break;
-    case FdClose: HandleCloseEvent(socket, error); break;
+    case FdClose:
+      HandleCloseEvent(socket, error);
+      break;
     default:
       if (error != 0) SocketError(error);
   }

@@ -36,7 +36,8 @@ constexpr uint8_t SocketIdle = 1;
 constexpr uint8_t SocketConnected = 2;
 constexpr uint8_t SocketConnecting = 4;
 
-using TSocketErrorEvent = std::function<void(TObject* Sender, int ErrorCode, const std::string& ErrorText)>;
+using TSocketErrorEvent =
+    std::function<void(TObject* Sender, int ErrorCode, const std::string& ErrorText)>;
 using TSocketEvent = std::function<void(TObject* Sender, TSocketHandle Socket)>;
 
 class TCustomWSocket : public TComponent {
@@ -91,7 +92,8 @@ class TCustomWSocket : public TComponent {
   uint8_t socketState_ = SocketNotStarted;
   int32_t lastError_ = 0;
   bool receiveEnded_ = false;
-  std::chrono::steady_clock::time_point sendDeadline_ = std::chrono::steady_clock::time_point::max();
+  std::chrono::steady_clock::time_point sendDeadline_ =
+      std::chrono::steady_clock::time_point::max();
 };
 
 class TTCPClient : public TCustomWSocket {

@@ -64,7 +64,8 @@ TAttachmentLine ParseAttachmentLine(std::string_view line, const PathStyle& styl
 }
 
 void AppendBase64Lines(std::string_view data, std::string& out) {
-  static constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char Alphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   if (data.empty()) return;
   size_t lines = (data.size() + Base64LineBytes - 1) / Base64LineBytes;
   size_t at = out.size();

@@ -41,7 +41,8 @@ struct TAttachmentLine {
   std::string Path;
   std::string FileName;
 };
-TAttachmentLine ParseAttachmentLine(std::string_view line, const PathStyle& style = HostPathStyle());
+TAttachmentLine ParseAttachmentLine(std::string_view line,
+                                    const PathStyle& style = HostPathStyle());
 
 // Encodes data as base64 lines of 60 characters, each followed by CR LF, and
 // appends them to out. Every call but the last must pass a multiple of 45

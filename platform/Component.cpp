@@ -39,7 +39,9 @@ void TComponent::SetName(const std::string& newName) {
 }
 
 static bool IsValidIdent(const std::string& name) {
-  auto isAlpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+  auto isAlpha = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  };
   if (name.empty() || !isAlpha(name[0])) return false;
   return std::all_of(name.begin(), name.end(),
                      [&](char c) { return isAlpha(c) || (c >= '0' && c <= '9'); });

@@ -5,7 +5,6 @@
 
 namespace pithorama {
 
-
 static int64_t DaysFromCivil(int64_t y, int m, int d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;

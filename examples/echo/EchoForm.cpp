@@ -14,20 +14,29 @@ std::string HtmlEscape(std::string_view text) {
   result.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '&': result += "&amp;"; break;
-      case '"': result += "&quot;"; break;
-      default: result += c;
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '&':
+        result += "&amp;";
+        break;
+      case '"':
+        result += "&quot;";
+        break;
+      default:
+        result += c;
     }
   }
   return result;
 }
 
 constexpr const char* kVariables[] = {
-    "SERVER SOFTWARE", "SERVER NAME",    "SERVER PORT",  "SERVER PROTOCOL", "GATEWAY INTERFACE",
-    "REQUEST METHOD",  "SCRIPT NAME",    "PATH INFO",    "QUERY STRING",    "CONTENT TYPE",
-    "CONTENT LENGTH",  "REMOTE ADDR",    "REMOTE HOST",  "HTTP USER AGENT", "HTTP REFERER",
+    "SERVER SOFTWARE", "SERVER NAME",       "SERVER PORT", "SERVER PROTOCOL", "GATEWAY INTERFACE",
+    "REQUEST METHOD",  "SCRIPT NAME",       "PATH INFO",   "QUERY STRING",    "CONTENT TYPE",
+    "CONTENT LENGTH",  "REMOTE ADDR",       "REMOTE HOST", "HTTP USER AGENT", "HTTP REFERER",
     "HTTP COOKIE",     "KESTREL CGI DEBUG",
 };
 
@@ -37,12 +46,14 @@ TEchoForm::TEchoForm(TComponent* owner) : TForm(owner) {
   Caption = "Echo";
   GeneralHttpEngine1 = new TGeneralHttpEngine(this);
   GeneralHttpEngine1->SetName("GeneralHttpEngine1");
-  GeneralHttpEngine1->SetOnExecRequest([this](TObject* Sender) { GeneralHttpEngine1ExecRequest(Sender); });
+  GeneralHttpEngine1->SetOnExecRequest(
+      [this](TObject* Sender) { GeneralHttpEngine1ExecRequest(Sender); });
 }
 
 void TEchoForm::GeneralHttpEngine1ExecRequest(TObject*) {
   TGeneralHttpEngine& web = *GeneralHttpEngine1;
-  std::string page = "<html><head><title>Echo</title></head><body>\r\n<h1>Request</h1>\r\n<table>\r\n";
+  std::string page =
+      "<html><head><title>Echo</title></head><body>\r\n<h1>Request</h1>\r\n<table>\r\n";
   for (const char* name : kVariables)
     page += "<tr><th>" + std::string(name) + "</th><td>" + HtmlEscape(web.GetVariable(name)) +
             "</td></tr>\r\n";

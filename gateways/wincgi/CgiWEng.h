@@ -14,9 +14,9 @@
 
 #include "pithorama/engine/GenEng.h"
 #include "pithorama/engine/HttpEng.h"
-#include "pithorama/gateways/wincgi/CgiIniFile.h"
 #include "pithorama/gateways/cgi/CgiOutput.h"
 #include "pithorama/gateways/resident/CgiServer.h"
+#include "pithorama/gateways/wincgi/CgiIniFile.h"
 #include "pithorama/platform/Files.h"
 #include "pithorama/platform/Paths.h"
 

@@ -42,18 +42,35 @@ TFile& TFile::operator=(TFile&& other) noexcept {
 static int OpenFlags(FileAccess access, FileCreate create) {
   int flags = O_CLOEXEC;
   switch (access) {
-    case FileAccess::Read: flags |= O_RDONLY; break;
-    case FileAccess::Write: flags |= O_WRONLY; break;
-    case FileAccess::ReadWrite: flags |= O_RDWR; break;
+    case FileAccess::Read:
+      flags |= O_RDONLY;
+      break;
+    case FileAccess::Write:
+      flags |= O_WRONLY;
+      break;
+    case FileAccess::ReadWrite:
+      flags |= O_RDWR;
+      break;
   }
   switch (create) {
-    case FileCreate::OpenExisting: break;
-    case FileCreate::OpenAlways: flags |= O_CREAT; break;
+    case FileCreate::OpenExisting:
+      break;
+    case FileCreate::OpenAlways:
+      flags |= O_CREAT;
+      break;
     // Truncation waits until the sharing lock is held (see Open).
-    case FileCreate::CreateAlways: flags |= O_CREAT; break;
-    case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
-    case FileCreate::CreatePrivate: flags |= O_CREAT | O_NOFOLLOW; break;
-    case FileCreate::OpenPrivate: flags |= O_CREAT | O_NOFOLLOW; break;
+    case FileCreate::CreateAlways:
+      flags |= O_CREAT;
+      break;
+    case FileCreate::CreateNew:
+      flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
+    case FileCreate::CreatePrivate:
+      flags |= O_CREAT | O_NOFOLLOW;
+      break;
+    case FileCreate::OpenPrivate:
+      flags |= O_CREAT | O_NOFOLLOW;
+      break;
   }
   return flags;
 }

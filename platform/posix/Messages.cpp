@@ -3,6 +3,8 @@
 // that a post from another thread writes, so that a thread blocked in poll()
 // wakes; the same poll() also watches the sockets of the thread's windows and
 // the time of its next timer, which is why waiting never spins.
+#include "pithorama/platform/Messages.h"
+
 #include <errno.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -17,7 +19,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "pithorama/platform/Messages.h"
 #include "pithorama/platform/Sockets.h"
 #include "pithorama/platform/posix/SocketWatch.h"
 
@@ -212,9 +213,9 @@ void ForgetWatchLocked(int fd) {
   auto it = gWatchedSockets.find(fd);
   if (it == gWatchedSockets.end()) return;
   auto& watches = it->second->watches;
-  watches.erase(std::remove_if(watches.begin(), watches.end(),
-                               [fd](const Watch& w) { return w.fd == fd; }),
-                watches.end());
+  watches.erase(
+      std::remove_if(watches.begin(), watches.end(), [fd](const Watch& w) { return w.fd == fd; }),
+      watches.end());
   gWatchedSockets.erase(it);
 }
 
@@ -286,8 +287,8 @@ bool KillTimer(TWindow window, uintptr_t id) {
   auto it = gWindows.find(window);
   if (it == gWindows.end()) return false;
   auto& timers = it->second.queue->timers;
-  size_t removed = std::erase_if(
-      timers, [&](const Timer& t) { return t.window == window && t.id == id; });
+  size_t removed =
+      std::erase_if(timers, [&](const Timer& t) { return t.window == window && t.id == id; });
   return removed > 0;
 }
 

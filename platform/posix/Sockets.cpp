@@ -33,15 +33,22 @@ int FailErrno() { return Fail(posix::SocketErrorFromErrno(errno)); }
 
 int ResolverError(int code) {
   switch (code) {
-    case EAI_NONAME: return 11001;
-    case EAI_AGAIN: return 11002;
-    case EAI_FAIL: return 11003;
+    case EAI_NONAME:
+      return 11001;
+    case EAI_AGAIN:
+      return 11002;
+    case EAI_FAIL:
+      return 11003;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return 11004;
+    case EAI_NODATA:
+      return 11004;
 #endif
-    case EAI_MEMORY: return 10055;
-    case EAI_SYSTEM: return posix::SocketErrorFromErrno(errno);
-    default: return 11003;
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_SYSTEM:
+      return posix::SocketErrorFromErrno(errno);
+    default:
+      return 11003;
   }
 }
 
@@ -55,50 +62,98 @@ namespace posix {
 
 int SocketErrorFromErrno(int errnoValue) {
   switch (errnoValue) {
-    case 0: return 0;
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: case EPERM: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
-    case EAGAIN: return 10035;  // EWOULDBLOCK is the same number on Linux
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case ENOBUFS: case ENOMEM: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: case EPIPE: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case EUSERS: return 10068;
-    case EDQUOT: return 10069;
-    case ESTALE: return 10070;
-    case EREMOTE: return 10071;
-    default: return 10022;  // no closer number in the table
+    case 0:
+      return 0;
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return 10009;
+    case EACCES:
+    case EPERM:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+    case ENFILE:
+      return 10024;
+    case EAGAIN:
+      return 10035;  // EWOULDBLOCK is the same number on Linux
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+      return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+    case EPIPE:
+      return 10058;
+    case ETOOMANYREFS:
+      return 10059;
+    case ETIMEDOUT:
+      return 10060;
+    case ECONNREFUSED:
+      return 10061;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    case ENOTEMPTY:
+      return 10066;
+    case EUSERS:
+      return 10068;
+    case EDQUOT:
+      return 10069;
+    case ESTALE:
+      return 10070;
+    case EREMOTE:
+      return 10071;
+    default:
+      return 10022;  // no closer number in the table
   }
 }
 
@@ -139,7 +194,10 @@ bool ProtocolNameByNumber(int number, std::string& name) {
   }
   // Without a protocol database (no /etc/protocols) the numbers that never
   // change still have their names.
-  static const struct { int number; const char* name; } known[] = {{0, "ip"}, {6, "tcp"}, {17, "udp"}};
+  static const struct {
+    int number;
+    const char* name;
+  } known[] = {{0, "ip"}, {6, "tcp"}, {17, "udp"}};
   for (const auto& k : known)
     if (k.number == number) return name = k.name, true;
   tLastError = 11004;
@@ -149,7 +207,8 @@ bool ProtocolNameByNumber(int number, std::string& name) {
 bool ServicePortByName(const std::string& service, const std::string& protocol, uint16_t& port) {
   servent entry{}, *found = nullptr;
   char buffer[4096];
-  if (::getservbyname_r(service.c_str(), protocol.c_str(), &entry, buffer, sizeof buffer, &found) != 0 ||
+  if (::getservbyname_r(service.c_str(), protocol.c_str(), &entry, buffer, sizeof buffer, &found) !=
+          0 ||
       !found)
     return false;
   port = static_cast<uint16_t>(found->s_port);
@@ -194,7 +253,8 @@ int SocketAsyncSelect(TSocketHandle socket, TWindow window, unsigned message, un
 int SocketSetOption(TSocketHandle socket, int level, int option, int32_t value) {
   if (level != SolSocket || option != SoOobInline) return Fail(10042);
   int on = value != 0;
-  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0) return FailErrno();
+  if (::setsockopt(Descriptor(socket), SOL_SOCKET, SO_OOBINLINE, &on, sizeof on) != 0)
+    return FailErrno();
   return 0;
 }
 
@@ -210,7 +270,8 @@ int SocketConnect(TSocketHandle socket, const TInetAddress& address) {
 }
 
 int SocketSend(TSocketHandle socket, const char* data, int length, int flags) {
-  ssize_t sent = ::send(Descriptor(socket), data, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+  ssize_t sent =
+      ::send(Descriptor(socket), data, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
   if (sent < 0) return FailErrno();
   return static_cast<int>(sent);
 }

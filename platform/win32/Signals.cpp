@@ -25,8 +25,10 @@ HANDLE heldEvent = nullptr;
 // The number a console event stands for, as the C runtime numbers signals.
 int SignalNumber(DWORD event) {
   switch (event) {
-    case CTRL_C_EVENT: return SIGINT;
-    case CTRL_BREAK_EVENT: return SIGBREAK;
+    case CTRL_C_EVENT:
+      return SIGINT;
+    case CTRL_BREAK_EVENT:
+      return SIGBREAK;
     default:
       return SIGTERM;
   }
@@ -44,8 +46,10 @@ bool Terminate(int number) {
     case TTerminationAction::RemoveFilesAndEnd:
       RemoveRegisteredFiles([](const char* path) { ::DeleteFileA(path); });
       return false;
-    case TTerminationAction::PostClose: return PostMessage(closeWindow.load(), WmClose, 0, 0);
-    case TTerminationAction::Default: break;
+    case TTerminationAction::PostClose:
+      return PostMessage(closeWindow.load(), WmClose, 0, 0);
+    case TTerminationAction::Default:
+      break;
   }
   return false;
 }

@@ -5,11 +5,11 @@
 
 #include <filesystem>
 
-#include "tests/support/Process.h"
-#include "tests/support/FakeEngine.h"
 #include "pithorama/engine/HttpFilter.h"
 #include "pithorama/platform/Errors.h"
 #include "pithorama/platform/Module.h"
+#include "tests/support/FakeEngine.h"
+#include "tests/support/Process.h"
 #include "tests/support/ThisProcess.h"
 
 namespace pithorama::test {

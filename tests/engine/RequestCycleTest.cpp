@@ -24,8 +24,9 @@ bool HasLayout(std::string_view text, std::string_view pattern) {
   if (text.size() != pattern.size()) return false;
   for (size_t i = 0; i < text.size(); ++i) {
     const char p = pattern[i], t = text[i];
-    if (p == '9' ? !std::isdigit(static_cast<unsigned char>(t))
-                 : p == 'A' ? !std::isalpha(static_cast<unsigned char>(t)) : p != t)
+    if (p == '9'   ? !std::isdigit(static_cast<unsigned char>(t))
+        : p == 'A' ? !std::isalpha(static_cast<unsigned char>(t))
+                   : p != t)
       return false;
   }
   return true;
@@ -293,7 +294,8 @@ TEST(RequestCycle, TempFilesGoAndSessionIsPerRequest) {
   FakeEngine engine;
   engine.exec = [&] {
     pithorama::test::WriteWholeFile(upload, "x");
-    RequestState().TempFiles = std::make_unique<TStringList>(TStringList{upload, folder.File("gone")});
+    RequestState().TempFiles =
+        std::make_unique<TStringList>(TStringList{upload, folder.File("gone")});
     ASSERT_NE(RequestState().SessionCookie, nullptr);
     EXPECT_TRUE(RequestState().SessionCookie->Coded);
   };

@@ -5,9 +5,9 @@
 #include <regex>
 #include <thread>
 
-#include "tests/support/FakeEngine.h"
 #include "pithorama/engine/HttpFilter.h"
 #include "pithorama/platform/DateTime.h"
+#include "tests/support/FakeEngine.h"
 
 namespace pithorama::test {
 namespace {

@@ -13,9 +13,9 @@ TEST(UrlDecode, Table) {
   const struct {
     std::string in, out;
   } cases[] = {
-      {"a%2", "a%2"},       {"%zz", "%zz"},         {"%", "%"},
-      {"a+b%41", "a bA"},   {"%4a%4A", "JJ"},       {"%00x", std::string("\0x", 2)},
-      {"%%41", "%A"},       {"100%", "100%"},       {"", ""},
+      {"a%2", "a%2"},     {"%zz", "%zz"},   {"%", "%"},
+      {"a+b%41", "a bA"}, {"%4a%4A", "JJ"}, {"%00x", std::string("\0x", 2)},
+      {"%%41", "%A"},     {"100%", "100%"}, {"", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -27,12 +27,8 @@ TEST(UrlEncode, Table) {
   const struct {
     std::string in, out;
   } cases[] = {
-      {"a b/x.y", "a+b/x.y"},
-      {"x=1&y", "x%3D1%26y"},
-      {"\xE9", "%E9"},
-      {"-_*~:,", "%2D%5F%2A%7E%3A%2C"},
-      {"C:\\dir", "C%3A\\dir"},
-      {std::string("\0", 1), "%00"},
+      {"a b/x.y", "a+b/x.y"},           {"x=1&y", "x%3D1%26y"},   {"\xE9", "%E9"},
+      {"-_*~:,", "%2D%5F%2A%7E%3A%2C"}, {"C:\\dir", "C%3A\\dir"}, {std::string("\0", 1), "%00"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -95,8 +91,10 @@ class HttpDateTest : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
-    if (saved_) pithorama::test::SetEnvironment("TZ", saved_->c_str());
-    else pithorama::test::UnsetEnvironment("TZ");
+    if (saved_)
+      pithorama::test::SetEnvironment("TZ", saved_->c_str());
+    else
+      pithorama::test::UnsetEnvironment("TZ");
     tzset();
   }
   std::optional<std::string> saved_ =
@@ -190,7 +188,8 @@ TEST(StrToInt, Table) {
 }
 
 TEST(ScrambleString, KeepsLengthAndIsKeyed) {
-  for (const std::string& text : TStringList{"", "a", "ab", "abc", "hello world", std::string("\0\xff", 2)}) {
+  for (const std::string& text :
+       TStringList{"", "a", "ab", "abc", "hello world", std::string("\0\xff", 2)}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(ScrambleString(text, 1234).size(), text.size());
   }

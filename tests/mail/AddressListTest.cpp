@@ -13,7 +13,8 @@ struct AddressCase {
 };
 
 const AddressCase AddressCases[] = {
-    {"Ann Lee <ann@x.org>, bob@y.org", "<ann@x.org>,<bob@y.org>", "Ann Lee <ann@x.org>,<bob@y.org>"},
+    {"Ann Lee <ann@x.org>, bob@y.org", "<ann@x.org>,<bob@y.org>",
+     "Ann Lee <ann@x.org>,<bob@y.org>"},
     {"", "", ""},
     {"a@x.org", "<a@x.org>", "<a@x.org>"},
     {"<a@x.org>", "<a@x.org>", "<a@x.org>"},
@@ -32,8 +33,10 @@ const AddressCase AddressCases[] = {
     {"a\tb@x.org", "<b@x.org>", "a <b@x.org>"},
     {"<<a@x.org>>", "<a@x.org>", "< <a@x.org>"},
     // A comma or semicolon inside a quoted name belongs to the name.
-    {"\"Lee, Ann\" <ann@x.org>, bob@y.org", "<ann@x.org>,<bob@y.org>", "\"Lee, Ann\" <ann@x.org>,<bob@y.org>"},
-    {"\"Lee; Ann\" <ann@x.org>; bob@y.org", "<ann@x.org>,<bob@y.org>", "\"Lee; Ann\" <ann@x.org>,<bob@y.org>"},
+    {"\"Lee, Ann\" <ann@x.org>, bob@y.org", "<ann@x.org>,<bob@y.org>",
+     "\"Lee, Ann\" <ann@x.org>,<bob@y.org>"},
+    {"\"Lee; Ann\" <ann@x.org>; bob@y.org", "<ann@x.org>,<bob@y.org>",
+     "\"Lee; Ann\" <ann@x.org>,<bob@y.org>"},
     {"\"A \\\", B\" <a@x.org>", "<a@x.org>", "\"A \\\", B\" <a@x.org>"},
     // A quote that is never closed protects nothing.
     {"\"Lee, a@x.org, b@y.org", "<\"Lee>,<a@x.org>,<b@y.org>", "<\"Lee>,<a@x.org>,<b@y.org>"},

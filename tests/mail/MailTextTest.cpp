@@ -14,9 +14,13 @@ TEST(ReplacePlaceholder, FirstOccurrenceAnyCaseTextKeptWhole) {
   EXPECT_EQ(ReplacePlaceholder("%SUBJECT%" + longTail, "%SUBJECT%", "s"), "s" + longTail);
 }
 
-const TStringList DefaultTemplate = {
-    "From: %MAILFROM%", "To: %MAILTO%", "CC: %MAILCC%", "Subject: %SUBJECT% ", "Mime-Version: 1.0",
-    "Content-Type: text/plain; charset=iso-8859-1", "Content-Transfer-Encoding: quoted-printable"};
+const TStringList DefaultTemplate = {"From: %MAILFROM%",
+                                     "To: %MAILTO%",
+                                     "CC: %MAILCC%",
+                                     "Subject: %SUBJECT% ",
+                                     "Mime-Version: 1.0",
+                                     "Content-Type: text/plain; charset=iso-8859-1",
+                                     "Content-Transfer-Encoding: quoted-printable"};
 
 struct TemplateCase {
   const char* name;
@@ -29,15 +33,19 @@ struct TemplateCase {
 const TemplateCase TemplateCases[] = {
     {"PlainWithoutCc", false, true,
      "From: %MAILFROM%\r\nTo: %MAILTO%\r\nSubject: %SUBJECT% \r\nMime-Version: 1.0\r\n"
-     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: "
+     "quoted-printable\r\n",
      ""},
     {"PlainWithCc", false, false,
-     "From: %MAILFROM%\r\nTo: %MAILTO%\r\nCC: %MAILCC%\r\nSubject: %SUBJECT% \r\nMime-Version: 1.0\r\n"
-     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+     "From: %MAILFROM%\r\nTo: %MAILTO%\r\nCC: %MAILCC%\r\nSubject: %SUBJECT% \r\nMime-Version: "
+     "1.0\r\n"
+     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: "
+     "quoted-printable\r\n",
      ""},
     {"AttachmentsMoveContentLines", true, true,
      "From: %MAILFROM%\r\nTo: %MAILTO%\r\nSubject: %SUBJECT% \r\nMime-Version: 1.0\r\n",
-     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n"},
+     "Content-Type: text/plain; charset=iso-8859-1\r\nContent-Transfer-Encoding: "
+     "quoted-printable\r\n"},
 };
 
 TEST(SplitHeaderTemplate, DefaultTemplate) {
@@ -52,8 +60,8 @@ TEST(SplitHeaderTemplate, DefaultTemplate) {
 
 TEST(SplitHeaderTemplate, CcRuleIsCaseSensitive) {
   std::string header, content;
-  SplitHeaderTemplate({"cc: %MAILCC%", "BCC: %MAILCC%", "Bcc: %MAILCC%", "X-CC: none"}, false, true, header,
-                      content);
+  SplitHeaderTemplate({"cc: %MAILCC%", "BCC: %MAILCC%", "Bcc: %MAILCC%", "X-CC: none"}, false, true,
+                      header, content);
   EXPECT_EQ(header, "cc: %MAILCC%\r\nBcc: %MAILCC%\r\nX-CC: none\r\n");
 }
 
@@ -65,7 +73,7 @@ struct EntryCase {
 const EntryCase EntryCases[] = {
     {"Dear %NAME%, hi", "Dear [NAME], hi"},
     {"100% sure 50% off", "100% sure 50% off"},  // a blank between the signs
-    {"a %X\r\ny% b", "a [X\r\ny] b"},             // line breaks are no blanks
+    {"a %X\r\ny% b", "a [X\r\ny] b"},            // line breaks are no blanks
     {"%A%%B%", "[A][B]"},
     {"%%", "[]"},
     {"trailing %", "trailing %"},
@@ -98,12 +106,15 @@ struct AttachmentCase {
 // path none in the Windows style.
 const AttachmentCase AttachmentCases[] = {
     {"/tmp/a.bin", PosixPathStyle(), "/tmp/a.bin", "/tmp/a.bin", "a.bin"},
-    {"  Report.pdf </data/r 1.pdf>  ", PosixPathStyle(), "Report.pdf", "/data/r 1.pdf", "Report.pdf"},
-    {"Old/report.pdf </data/r.pdf>", PosixPathStyle(), "Old/report.pdf", "/data/r.pdf", "report.pdf"},
+    {"  Report.pdf </data/r 1.pdf>  ", PosixPathStyle(), "Report.pdf", "/data/r 1.pdf",
+     "Report.pdf"},
+    {"Old/report.pdf </data/r.pdf>", PosixPathStyle(), "Old/report.pdf", "/data/r.pdf",
+     "report.pdf"},
     {"x:name <p>", PosixPathStyle(), "x:name", "p", "x:name"},
     {"C:\\docs\\q.txt", WindowsPathStyle(), "C:\\docs\\q.txt", "C:\\docs\\q.txt", "q.txt"},
     {"x:name <p>", WindowsPathStyle(), "x:name", "p", "name"},
-    {"a > b <c>", PosixPathStyle(), "a > b <c>", "a > b <c>", "a > b <c>"},  // the first ">" is not the last
+    {"a > b <c>", PosixPathStyle(), "a > b <c>", "a > b <c>",
+     "a > b <c>"},  // the first ">" is not the last
     {"<p>", PosixPathStyle(), "", "p", ""},
 };
 
@@ -119,9 +130,14 @@ TEST(ParseAttachmentLine, NameAndPath) {
 
 TEST(Base64Lines, StandardVectorsOneLineEach) {
   const std::pair<std::string, std::string> vectors[] = {
-      {"f", "Zg==\r\n"},     {"fo", "Zm8=\r\n"},     {"foo", "Zm9v\r\n"},
-      {"foob", "Zm9vYg==\r\n"}, {"fooba", "Zm9vYmE=\r\n"}, {"foobar", "Zm9vYmFy\r\n"},
-      {"", ""},              {std::string("\0\xff\xfe", 3), "AP/+\r\n"},
+      {"f", "Zg==\r\n"},
+      {"fo", "Zm8=\r\n"},
+      {"foo", "Zm9v\r\n"},
+      {"foob", "Zm9vYg==\r\n"},
+      {"fooba", "Zm9vYmE=\r\n"},
+      {"foobar", "Zm9vYmFy\r\n"},
+      {"", ""},
+      {std::string("\0\xff\xfe", 3), "AP/+\r\n"},
   };
   for (const auto& [data, lines] : vectors) {
     std::string out;
@@ -138,7 +154,8 @@ TEST(Base64Lines, SixtyCharacterLines) {
     size_t fullLines = size / 45, rest = size % 45;
     size_t expected = fullLines * 62 + (rest ? (rest + 2) / 3 * 4 + 2 : 0);
     EXPECT_EQ(out.size(), expected);
-    for (size_t at = 0; at + 62 <= fullLines * 62; at += 62) EXPECT_EQ(out.substr(at + 60, 2), "\r\n");
+    for (size_t at = 0; at + 62 <= fullLines * 62; at += 62)
+      EXPECT_EQ(out.substr(at + 60, 2), "\r\n");
   }
 }
 

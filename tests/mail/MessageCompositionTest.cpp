@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "MessageFields.h"
-#include "tests/support/ScriptedPeer.h"
 #include "pithorama/mail/HSmtp.h"
 #include "tests/support/Process.h"
+#include "tests/support/ScriptedPeer.h"
 
 using namespace pithorama;
 using pithorama::test::ScriptedPeer;
@@ -16,7 +16,8 @@ namespace {
 std::string MessageOf(const std::string& sent) {
   size_t start = sent.find("DATA\r\n");
   size_t end = sent.rfind("QUIT\r\n");
-  if (start == std::string::npos || end == std::string::npos) return "<no message in: " + sent + ">";
+  if (start == std::string::npos || end == std::string::npos)
+    return "<no message in: " + sent + ">";
   return sent.substr(start + 6, end - start - 6);
 }
 
@@ -28,7 +29,7 @@ std::string Send(TSmtpSendMail& mail, const std::vector<std::string>& script) {
   return pithorama::test::MaskChangingFields(MessageOf(peer.Received()));
 }
 
-const std::vector<std::string> Accepting = {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n",
+const std::vector<std::string> Accepting = {"220 hi\r\n", "250 a\r\n", "250 b\r\n",  "250 c\r\n",
                                             "354 go\r\n", "250 e\r\n", "221 bye\r\n"};
 
 TEST(MessageText, AttachmentsEntriesCcAndPoints) {
@@ -43,8 +44,8 @@ TEST(MessageText, AttachmentsEntriesCcAndPoints) {
   mail.MailBody() = {"Dear %NAME%,", ".", ".net is 100% fine", "bye"};
   mail.OnBodyEntry = [&](const std::string& name) { mail.WriteBody("<" + name + ">"); };
   mail.Attachments() = {"Four <" + folder.File("four.bin") + ">", folder.File("empty.txt")};
-  EXPECT_EQ(Send(mail, {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 c\r\n", "354 go\r\n",
-                        "250 e\r\n", "221 bye\r\n"}),
+  EXPECT_EQ(Send(mail, {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 c\r\n",
+                        "354 go\r\n", "250 e\r\n", "221 bye\r\n"}),
             "From: <q@x.org>\r\n"
             "To: Ann <a@x.org>\r\n"
             "CC: <c@x.org>\r\n"
@@ -92,7 +93,8 @@ TEST(MessageText, WithoutHandlerPercentSignsStay) {
   mail.MailSubject = "%SUBJECT%";
   mail.MailBody() = {".", "Dear %NAME%,"};
   EXPECT_EQ(Send(mail, Accepting),
-            "Subject: %SUBJECT%\r\nDate: <date>\r\nMessage-ID: <id>\r\n\r\n..\r\nDear %NAME%,\r\n\r\n.\r\n");
+            "Subject: %SUBJECT%\r\nDate: <date>\r\nMessage-ID: <id>\r\n\r\n..\r\nDear "
+            "%NAME%,\r\n\r\n.\r\n");
 }
 
 // Without a transfer encoding in the template the body goes out as it is; a
@@ -122,10 +124,13 @@ TEST(MessageText, BodyAndHeaderAsTheTemplateDeclares) {
   TSmtpSendMail mail(nullptr);
   mail.MailFrom = "Quotes <q@x.org>";
   mail.MailTo = "J\xF6rg <j@x.org>, \"Lee, Ann\" <a@x.org>";
-  mail.MailSubject = "Gr\xFC\xDF" "e\r\nBcc: evil@x.org";
-  mail.MailBody() = {"ten plus ten ", "if (a==b)", "y\xBE", "glued =", std::string(80, 'q'), ".", "x"};
-  EXPECT_EQ(Send(mail, {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 c\r\n", "354 go\r\n", "250 e\r\n",
-                        "221 bye\r\n"}),
+  mail.MailSubject =
+      "Gr\xFC\xDF"
+      "e\r\nBcc: evil@x.org";
+  mail.MailBody() = {
+      "ten plus ten ", "if (a==b)", "y\xBE", "glued =", std::string(80, 'q'), ".", "x"};
+  EXPECT_EQ(Send(mail, {"220 hi\r\n", "250 a\r\n", "250 b\r\n", "250 c\r\n", "250 c\r\n",
+                        "354 go\r\n", "250 e\r\n", "221 bye\r\n"}),
             "From: Quotes <q@x.org>\r\n"
             "To: =?iso-8859-1?Q?J=F6rg?= <j@x.org>,\"Lee, Ann\" <a@x.org>\r\n"
             "Subject: =?iso-8859-1?Q?Gr=FC=DFe__Bcc=3A_evil=40x=2Eorg?= \r\n"
@@ -139,7 +144,8 @@ TEST(MessageText, BodyAndHeaderAsTheTemplateDeclares) {
             "if (a=3D=3Db)\r\n"
             "y=BE\r\n"
             "glued =3D\r\n" +
-                std::string(75, 'q') + "=\r\nqqqqq\r\n"
+                std::string(75, 'q') +
+                "=\r\nqqqqq\r\n"
                 "..\r\n"
                 "x\r\n"
                 "\r\n.\r\n");

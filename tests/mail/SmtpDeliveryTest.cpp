@@ -21,7 +21,8 @@ TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
     GTEST_SKIP() << "needs python3 for the mail server, which this build cannot start";
   pithorama::test::TempFolder folder;
   pithorama::test::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
-  ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: " << server.Output();
+  ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: "
+                              << server.Output();
   std::string binary = BinaryFile();
   pithorama::test::WriteWholeFile(folder.File("data.bin"), binary);
   pithorama::test::WriteWholeFile(folder.File("four.txt"), "abcd");
@@ -42,14 +43,16 @@ TEST(SmtpDelivery, RealServerReceivesEnvelopeHeadersBodyAndAttachments) {
             "RCPT TO:ann@example.org\nRCPT TO:bob@example.org\n"
             "RCPT TO:carl@example.org\nRCPT TO:dora@example.org\n");
   std::string message = pithorama::test::ReadWholeFile(folder.File("1.eml"));
-  EXPECT_TRUE(message.starts_with("From: Quote Mailer <quotes@example.org>\r\n"
-                                  "To: Ann Lee <ann@example.org>,<bob@example.org>\r\n"
-                                  "CC: <carl@example.org>,Dora <dora@example.org>\r\n"
-                                  "Subject: Quote of the hit \r\n"
-                                  "Mime-Version: 1.0\r\n"))
+  EXPECT_TRUE(
+      message.starts_with("From: Quote Mailer <quotes@example.org>\r\n"
+                          "To: Ann Lee <ann@example.org>,<bob@example.org>\r\n"
+                          "CC: <carl@example.org>,Dora <dora@example.org>\r\n"
+                          "Subject: Quote of the hit \r\n"
+                          "Mime-Version: 1.0\r\n"))
       << message;
   // The server undid the point doubling: the body arrives as written.
-  EXPECT_NE(message.find("\r\n\r\nFirst line\r\n.\r\n.net and . and ..\r\nLast line\r\n--64fd12hzzZ146r703k319Ap\r\n"),
+  EXPECT_NE(message.find("\r\n\r\nFirst line\r\n.\r\n.net and . and ..\r\nLast "
+                         "line\r\n--64fd12hzzZ146r703k319Ap\r\n"),
             std::string::npos)
       << message;
   EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.names")), "Data file\nfour.txt\n");
@@ -67,11 +70,13 @@ TEST(SmtpDelivery, ReaderShowsTheMailAsWritten) {
     GTEST_SKIP() << "needs python3 for the mail server, which this build cannot start";
   pithorama::test::TempFolder folder;
   pithorama::test::ServerProcess server({"/usr/bin/python3", SMTP_CAPTURE_SCRIPT, folder.Path()});
-  ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: " << server.Output();
+  ASSERT_NE(server.Port(), 0) << "the aiosmtpd server (python3-aiosmtpd) did not start: "
+                              << server.Output();
   std::string longLine;
   for (int i = 0; i < 120; ++i) longLine += "word=" + std::to_string(i) + " ";
   std::string to = "\"Lee, Ann\" <ann@example.org>, J\xF6rg M\xFCller <jm@example.org>";
-  std::string shownTo = "to=Lee, Ann <ann@example.org>\nto=J\xC3\xB6rg M\xC3\xBCller <jm@example.org>\n";
+  std::string shownTo =
+      "to=Lee, Ann <ann@example.org>\nto=J\xC3\xB6rg M\xC3\xBCller <jm@example.org>\n";
   for (int i = 0; i < 30; ++i) {
     std::string n = std::to_string(i);
     to += ", Recipient " + n + " <recipient." + n + "@example.org>";
@@ -83,12 +88,16 @@ TEST(SmtpDelivery, ReaderShowsTheMailAsWritten) {
   mail.RemotePort = std::to_string(server.Port());
   mail.MailFrom = "Quote Mailer <quotes@example.org>";
   mail.MailTo = to;
-  mail.MailSubject = "Gr\xFC\xDF" "e aus K\xF6ln\r\nBcc: evil@example.org";
-  mail.MailBody() = {"ten plus ten=20", "if (a==b)", "y=BE is \xBE", "glued =", "next", longLine, ".", "blank "};
+  mail.MailSubject =
+      "Gr\xFC\xDF"
+      "e aus K\xF6ln\r\nBcc: evil@example.org";
+  mail.MailBody() = {"ten plus ten=20", "if (a==b)", "y=BE is \xBE", "glued =", "next",
+                     longLine,          ".",         "blank "};
   ASSERT_TRUE(mail.SendMail(20)) << mail.FailureText();
 
   EXPECT_EQ(pithorama::test::ReadWholeFile(folder.File("1.shown")),
-            "subject=Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln  Bcc: evil@example.org \n"
+            "subject=Gr\xC3\xBC\xC3\x9F"
+            "e aus K\xC3\xB6ln  Bcc: evil@example.org \n"
             "from=Quote Mailer <quotes@example.org>\n" +
                 shownTo +
                 "date=valid\n"

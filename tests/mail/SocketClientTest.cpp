@@ -4,10 +4,10 @@
 
 #include <chrono>
 
-#include "tests/support/ScriptedPeer.h"
 #include "pithorama/mail/HSockets.h"
 #include "pithorama/platform/Errors.h"
 #include "pithorama/platform/Messages.h"
+#include "tests/support/ScriptedPeer.h"
 
 using namespace pithorama;
 using pithorama::test::ScriptedPeer;
@@ -43,9 +43,15 @@ TEST(SocketClient, StartUpFigures) {
 
 TEST(SocketClient, ErrorTexts) {
   const std::pair<int, const char*> texts[] = {
-      {10035, "Operation would block"}, {10061, "Connection refused"}, {11001, "Host not found"},
-      {10059, "Too many references:can't splice"}, {11004, "Valid name, no data record of requested type"},
-      {10092, "Winsock DLL cannot support this application"}, {0, ""}, {10000, ""}, {-1, ""}};
+      {10035, "Operation would block"},
+      {10061, "Connection refused"},
+      {11001, "Host not found"},
+      {10059, "Too many references:can't splice"},
+      {11004, "Valid name, no data record of requested type"},
+      {10092, "Winsock DLL cannot support this application"},
+      {0, ""},
+      {10000, ""},
+      {-1, ""}};
   TTCPClient client(nullptr);
   for (const auto& [code, text] : texts) {
     client.SocketError(code);
@@ -77,7 +83,9 @@ TEST(SocketClient, ConnectReadCloseAndTheStates) {
   client.OnConnect = [&](TObject*, TSocketHandle) {
     events.push_back("connect in state " + std::to_string(client.SocketState()));
   };
-  client.OnRead = [&](TObject*, TSocketHandle) { events.push_back("read " + client.ReceiveString()); };
+  client.OnRead = [&](TObject*, TSocketHandle) {
+    events.push_back("read " + client.ReceiveString());
+  };
   client.OnClose = [&](TObject*, TSocketHandle) { events.push_back("close"); };
   client.Close();  // nothing in state 1
   client.Connect();
@@ -87,7 +95,8 @@ TEST(SocketClient, ConnectReadCloseAndTheStates) {
   EXPECT_TRUE(client.SendString(""));
   EXPECT_TRUE(client.SendString("HELO x\r\n"));
   ASSERT_TRUE(PumpUntil([&] { return client.SocketState() == SocketIdle; }));
-  EXPECT_EQ(events, (std::vector<std::string>{"connect in state 4", "read 220 hello\r\n", "close"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"connect in state 4", "read 220 hello\r\n", "close"}));
   EXPECT_EQ(client.SocketHandle(), InvalidSocket);
   EXPECT_EQ(peer.Received(), "HELO x\r\n");
 }
@@ -111,10 +120,12 @@ TEST(SocketClient, RefusedConnectReportsAndStaysConnecting) {
 TEST(SocketClient, NotificationAfterCloseIsIgnored) {
   TTCPClient client(nullptr);
   bool called = false;
-  client.OnRead = client.OnConnect = client.OnClose = [&](TObject*, TSocketHandle) { called = true; };
+  client.OnRead = client.OnConnect =
+      client.OnClose = [&](TObject*, TSocketHandle) { called = true; };
   client.OnError = [&](TObject*, int, const std::string&) { called = true; };
   for (unsigned event : {FdRead, FdConnect, FdClose})
-    PostMessage(client.NotifyWindow(), SocketNotifyMessage, 5, static_cast<intptr_t>(event | 10054u << 16));
+    PostMessage(client.NotifyWindow(), SocketNotifyMessage, 5,
+                static_cast<intptr_t>(event | 10054u << 16));
   DispatchMessages();
   EXPECT_FALSE(called);
   EXPECT_EQ(client.SocketState(), SocketIdle);

@@ -14,7 +14,8 @@ namespace {
 struct Recorder {
   std::vector<std::string> seen;
   TWindow window = CreateMessageWindow([this](unsigned message, uintptr_t wParam, intptr_t lParam) {
-    seen.push_back(std::to_string(message) + ":" + std::to_string(wParam) + ":" + std::to_string(lParam));
+    seen.push_back(std::to_string(message) + ":" + std::to_string(wParam) + ":" +
+                   std::to_string(lParam));
     return DefWindowProcedure(message, wParam, lParam);
   });
   ~Recorder() { DestroyMessageWindow(window); }
@@ -26,7 +27,8 @@ TEST(MessageQueue, PostFromAnotherThreadWakesTheOwner) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     PostMessage(recorder.window, WmUser + 7, 1, 2);
   });
-  for (int pass = 0; pass < 50 && recorder.seen.empty(); ++pass) {  // bounded: 50 waits of at most 100 ms
+  for (int pass = 0; pass < 50 && recorder.seen.empty();
+       ++pass) {  // bounded: 50 waits of at most 100 ms
     WaitForMessage(100);
     DispatchMessages();
   }

@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
   const std::string command = ParamStr(1);
   if (command == "hold" && argc == 5) return Hold(argv[2], argv[3], argv[4]);
-  if (command == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
+  if (command == "append" && argc == 6)
+    return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   if (command == "report" && argc >= 3) return Report(argv[2]);
   if (command == "binary") return Binary();
   if (command == "title" && argc == 5) return Title(argv[2], argv[3], argv[4]);

@@ -46,7 +46,8 @@ TEST(FileSharing, AHolderInAnotherProcessRefusesOthersUntilItLetsGo) {
   ASSERT_TRUE(AwaitFile(held));
 
   TFile file;
-  EXPECT_FALSE(file.Open(path, FileAccess::ReadWrite, FileShare::Exclusive, FileCreate::OpenExisting));
+  EXPECT_FALSE(
+      file.Open(path, FileAccess::ReadWrite, FileShare::Exclusive, FileCreate::OpenExisting));
   EXPECT_TRUE(IsSharingViolation(file.LastError())) << SystemErrorText(file.LastError());
   EXPECT_FALSE(file.Open(path, FileAccess::Read, FileShare::DenyWrite, FileCreate::OpenExisting));
 
@@ -112,8 +113,9 @@ TEST(Files, CreatingAnExistingFileAnswersAnExistsError) {
 TEST(DetachedProcess, ArgumentsAndEnvironmentArriveUnchanged) {
   pithorama::test::TempFolder folder;
   const std::string report = folder.File("report");
-  const std::vector<std::string> arguments = {"plain", "two words", "",  R"(quote"inside)",
-                                              R"(back\slash)", R"(trailing\)", R"(both\"end\\)"};
+  const std::vector<std::string> arguments = {"plain",           "two words",     "",
+                                              R"(quote"inside)", R"(back\slash)", R"(trailing\)",
+                                              R"(both\"end\\)"};
   std::vector<std::string> all = {"report", report};
   all.insert(all.end(), arguments.begin(), arguments.end());
   ASSERT_TRUE(StartDetachedProcess(Probe(), all, {"MARK=m x=y"}));
@@ -124,7 +126,8 @@ TEST(DetachedProcess, ArgumentsAndEnvironmentArriveUnchanged) {
 }
 
 TEST(StandardOutput, CarriesBytesUntranslated) {
-  const pithorama::test::ProgramResult result = pithorama::test::RunProgram(Probe(), {"binary"}, {}, "");
+  const pithorama::test::ProgramResult result =
+      pithorama::test::RunProgram(Probe(), {"binary"}, {}, "");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.output, "handle\r\nstream\r\n");
 }

@@ -42,7 +42,8 @@ TEST(Signals, TerminationDeletesRegisteredFilesThenEnds) {
     pithorama::test::TempFolder folder;
     const std::string upload = folder.File("1upload.tmp"), kept = folder.File("2kept.tmp");
     const std::string other = folder.File("other.dat");
-    for (const std::string& path : {upload, kept, other}) pithorama::test::WriteWholeFile(path, "x");
+    for (const std::string& path : {upload, kept, other})
+      pithorama::test::WriteWholeFile(path, "x");
 
     Ending ending = RunInChild([&] {
       SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ScriptedPeer.h"
 #include "pithorama/platform/Messages.h"
 #include "pithorama/platform/Sockets.h"
 #include "pithorama/platform/Threads.h"
+#include "tests/support/ScriptedPeer.h"
 
 using namespace pithorama;
 using pithorama::test::ScriptedPeer;

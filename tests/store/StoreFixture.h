@@ -1,18 +1,17 @@
 // A test folder that QuoteDir and LogDir point at for the length of one test.
 #pragma once
 
-#include <filesystem>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "pithorama/platform/Files.h"
-#include "tests/support/Process.h"
 #include "pithorama/store/QuoteDb.h"
 #include "pithorama/store/logfile.h"
+#include "tests/support/Process.h"
 
 namespace pithorama::test {
 

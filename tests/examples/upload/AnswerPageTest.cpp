@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "examples/upload/UploadPage.h"
 #include "pithorama/engine/FormFields.h"
 #include "pithorama/engine/HttpText.h"
-#include "examples/upload/UploadPage.h"
 #include "tests/support/Process.h"
 
 namespace {

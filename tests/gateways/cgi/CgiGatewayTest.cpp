@@ -33,8 +33,9 @@ TEST(CgiGateway, StatusLineBySoftware) {
     std::string software;
     bool statusLine;
   } cases[] = {
-      {"lighttpd/1.4.69", true},      {"Apache/2.4.71 (Debian)", false}, {"apache", false},
-      {"Netscape-Enterprise", false}, {"nginx/1.22.1", true},            {"MyAPACHEServer", false},
+      {"lighttpd/1.4.69", true}, {"Apache/2.4.71 (Debian)", false},
+      {"apache", false},         {"Netscape-Enterprise", false},
+      {"nginx/1.22.1", true},    {"MyAPACHEServer", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.software);
@@ -59,26 +60,30 @@ TEST(CgiGateway, ContentOfGetAndPost) {
       {"negative length", {{"CONTENT_LENGTH", "-5"}, {"QUERY_STRING", "g=1"}}, "p=1", "[g=1]"},
       {"no read", {{"CONTENT_LENGTH", "3"}, {"PROBE_NOREAD", "1"}}, "a=1", ""},
       {"multipart type without semicolon read as text",
-       {{"CONTENT_LENGTH", "3"}, {"CONTENT_TYPE", "multipart/form-data"}}, "a=1", "[a=1]"},
+       {{"CONTENT_LENGTH", "3"}, {"CONTENT_TYPE", "multipart/form-data"}},
+       "a=1",
+       "[a=1]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto env = c.env;
     env["PROBE"] = "fields";
     Hit hit = HitProbe(env, c.body);
-    EXPECT_EQ(hit.answer, "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + "<pre>" + c.fields + "[last]");
+    EXPECT_EQ(hit.answer,
+              "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + "<pre>" + c.fields + "[last]");
     EXPECT_EQ(hit.log, "");
   }
 }
 
 TEST(CgiGateway, BodyOverLimitIsLoggedAndSkipped) {
   Hit hit = HitProbe({{"PROBE", "fields"}, {"PROBE_LIMIT", "10"}, {"CONTENT_LENGTH", "11"}},
-                "a=123456789");
+                     "a=123456789");
   EXPECT_EQ(hit.answer, "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + "<pre>[last]");
-  EXPECT_NE(hit.log.find(" : Content length exceeds AutoReadLimit\r\n"), std::string::npos) << hit.log;
+  EXPECT_NE(hit.log.find(" : Content length exceeds AutoReadLimit\r\n"), std::string::npos)
+      << hit.log;
 
   Hit atLimit = HitProbe({{"PROBE", "fields"}, {"PROBE_LIMIT", "11"}, {"CONTENT_LENGTH", "11"}},
-                    "a=123456789");
+                         "a=123456789");
   EXPECT_NE(atLimit.answer.find("[a=123456789]"), std::string::npos);
 }
 
@@ -88,8 +93,9 @@ TEST(CgiGateway, BadContentLengthIsAnErrorOfTheRequest) {
     Hit hit = HitProbe({{"PROBE", "fields"}, {"CONTENT_LENGTH", length}}, "a=1");
     EXPECT_EQ(hit.exitCode, 0);
     EXPECT_EQ(hit.answer, "");
-    EXPECT_NE(hit.log.find(" : Unhandled exception : '" + length + "' is not a valid integer value"),
-              std::string::npos)
+    EXPECT_NE(
+        hit.log.find(" : Unhandled exception : '" + length + "' is not a valid integer value"),
+        std::string::npos)
         << hit.log;
   }
 }
@@ -127,7 +133,8 @@ TEST(CgiGateway, HtmlWithNoCacheAndBytes) {
   EXPECT_NE(html.answer.find("GMT\r\n\r\n<p>hi</p>[last]"), std::string::npos);
 
   Hit bytes = HitProbe({{"PROBE", "bytes"}});
-  EXPECT_EQ(bytes.answer, "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + std::string("\0\1\2", 3) + "[last]");
+  EXPECT_EQ(bytes.answer,
+            "HTTP/1.0 200 OK\r\nX-First:1\r\n" + kHeader + std::string("\0\1\2", 3) + "[last]");
 }
 
 TEST(CgiGateway, WindowsCgiStartIsNotServedHere) {

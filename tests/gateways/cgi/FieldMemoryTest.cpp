@@ -30,13 +30,14 @@ TEST(FieldMemory, LargeTextFieldNearTwiceItsSize) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
     pithorama::test::TempFolder logs;
-    const auto result = pithorama::test::RunProgram(kProbe, {},
-                                                {{"SERVER_SOFTWARE", "lighttpd/1.4.69"},
-                                                 {"REQUEST_METHOD", "POST"},
-                                                 {"CGI_LOG_DIR", logs.Path()},
-                                                 {"CONTENT_TYPE", c.contentType},
-                                                 {"CONTENT_LENGTH", std::to_string(c.body.size())}},
-                                                c.body, "", 120);
+    const auto result =
+        pithorama::test::RunProgram(kProbe, {},
+                                    {{"SERVER_SOFTWARE", "lighttpd/1.4.69"},
+                                     {"REQUEST_METHOD", "POST"},
+                                     {"CGI_LOG_DIR", logs.Path()},
+                                     {"CONTENT_TYPE", c.contentType},
+                                     {"CONTENT_LENGTH", std::to_string(c.body.size())}},
+                                    c.body, "", 120);
     const size_t at = result.output.find("<p>");
     ASSERT_NE(at, std::string::npos) << result.output;
     const std::string answer = result.output.substr(at + 3);

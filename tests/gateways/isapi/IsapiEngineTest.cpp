@@ -29,7 +29,9 @@ class LogFolder {
  public:
   LogFolder() { pithorama::test::SetEnvironment("CGI_LOG_DIR", folder_.Path()); }
   ~LogFolder() { pithorama::test::UnsetEnvironment("CGI_LOG_DIR"); }
-  std::string Text() const { return pithorama::test::ReadWholeFile(folder_.File("isapi_tests.Log")); }
+  std::string Text() const {
+    return pithorama::test::ReadWholeFile(folder_.File("isapi_tests.Log"));
+  }
 
  private:
   pithorama::test::TempFolder folder_;
