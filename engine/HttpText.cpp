@@ -156,4 +156,41 @@ std::string BuildFileName(std::string_view baseFile, std::string_view folder, bo
   return result;
 }
 
+namespace {
+
+std::string Escaped(std::string_view text, bool singleQuote) {
+  std::string result;
+  result.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '&':
+        result += "&amp;";
+        break;
+      case '"':
+        result += "&quot;";
+        break;
+      case '\'':
+        if (singleQuote) {
+          result += "&#39;";
+          break;
+        }
+        [[fallthrough]];
+      default:
+        result += c;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string HtmlEscape(std::string_view text) { return Escaped(text, false); }
+std::string HtmlAttributeEscape(std::string_view text) { return Escaped(text, true); }
+
 }  // namespace pithorama

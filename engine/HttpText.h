@@ -58,6 +58,14 @@ void ForEachFieldPiece(std::string_view text, Piece&& piece) {
 std::string GetFieldValue(std::string_view name, std::string_view text,
                           std::string_view defaultValue);
 
+// Request values put into a page as text, never as markup: "<", ">", "&" and
+// '"' become "&lt;", "&gt;", "&amp;" and "&quot;"; every other byte stays. The
+// result is safe between tags and inside a double-quoted attribute value.
+std::string HtmlEscape(std::string_view text);
+// HtmlEscape, and "'" becomes "&#39;" too: safe inside an attribute value in
+// either kind of quotes.
+std::string HtmlAttributeEscape(std::string_view text);
+
 // "Sun,  06 Nov 1994 08:49:37 GMT" for a local date-time: the local time is
 // moved to GMT with the zone offset in force at that date. Note the two blanks
 // after the comma.

@@ -8,31 +8,6 @@ using namespace pithorama;
 
 namespace {
 
-// Request values go into the page as text, never as markup.
-std::string HtmlEscape(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      case '&':
-        result += "&amp;";
-        break;
-      case '"':
-        result += "&quot;";
-        break;
-      default:
-        result += c;
-    }
-  }
-  return result;
-}
-
 constexpr const char* kVariables[] = {
     "SERVER SOFTWARE", "SERVER NAME",       "SERVER PORT", "SERVER PROTOCOL", "GATEWAY INTERFACE",
     "REQUEST METHOD",  "SCRIPT NAME",       "PATH INFO",   "QUERY STRING",    "CONTENT TYPE",

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "examples/upload/Sha256.h"
+#include "pithorama/engine/HttpText.h"
 #include "pithorama/platform/Files.h"
 
 namespace upload {
@@ -14,31 +15,6 @@ using namespace pithorama;
 namespace {
 
 constexpr std::string_view kUploadSuffix = "_FILENAME";
-
-// Request values go into the page as text, never as markup.
-std::string HtmlEscape(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      case '&':
-        result += "&amp;";
-        break;
-      case '"':
-        result += "&quot;";
-        break;
-      default:
-        result += c;
-    }
-  }
-  return result;
-}
 
 // A field that occurs several times reads as its values joined by CR LF.
 std::vector<std::string> SplitValues(const std::string& joined) {

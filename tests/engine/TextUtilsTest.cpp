@@ -199,3 +199,24 @@ TEST(ScrambleString, KeepsLengthAndIsKeyed) {
   EXPECT_NE(ScrambleString("session", 1), ScrambleString("session", 2));
   EXPECT_EQ(ScrambleString("x", INT32_MIN).size(), 1u);
 }
+
+TEST(HtmlEscape, Table) {
+  const struct {
+    std::string_view text, html, attribute;
+  } cases[] = {
+      {"plain text", "plain text", "plain text"},
+      {"<script>a&b</script>", "&lt;script&gt;a&amp;b&lt;/script&gt;",
+       "&lt;script&gt;a&amp;b&lt;/script&gt;"},
+      {"say \"hi\" and 'bye'", "say &quot;hi&quot; and 'bye'",
+       "say &quot;hi&quot; and &#39;bye&#39;"},
+      {"&amp;", "&amp;amp;", "&amp;amp;"},
+      {std::string_view("a\0\xff", 3), std::string_view("a\0\xff", 3),
+       std::string_view("a\0\xff", 3)},
+      {"", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    EXPECT_EQ(HtmlEscape(c.text), c.html);
+    EXPECT_EQ(HtmlAttributeEscape(c.text), c.attribute);
+  }
+}
