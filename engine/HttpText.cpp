@@ -1,5 +1,6 @@
 #include "pithorama/engine/HttpText.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -189,6 +190,28 @@ std::string Escaped(std::string_view text, bool singleQuote) {
 }
 
 }  // namespace
+
+std::optional<std::string> CookieValue(std::string_view cookieHeader, std::string_view name) {
+  constexpr std::string_view kBlanks = " \t";
+  while (!cookieHeader.empty()) {
+    const size_t end = std::min(cookieHeader.find(';'), cookieHeader.size());
+    std::string_view pair = cookieHeader.substr(0, end);
+    cookieHeader.remove_prefix(std::min(end + 1, cookieHeader.size()));
+    const size_t equals = pair.find('=');
+    if (equals == std::string_view::npos) continue;
+    std::string_view key = pair.substr(0, equals);
+    std::string_view value = pair.substr(equals + 1);
+    key.remove_prefix(std::min(key.find_first_not_of(kBlanks), key.size()));
+    key.remove_suffix(key.size() - std::min(key.find_last_not_of(kBlanks) + 1, key.size()));
+    if (key != name) continue;
+    value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
+    value.remove_suffix(value.size() - std::min(value.find_last_not_of(kBlanks) + 1, value.size()));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
+    return std::string(value);
+  }
+  return std::nullopt;
+}
 
 std::string HtmlEscape(std::string_view text) { return Escaped(text, false); }
 std::string HtmlAttributeEscape(std::string_view text) { return Escaped(text, true); }

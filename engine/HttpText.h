@@ -3,6 +3,7 @@
 // builder. All text is 8-bit; positions are byte positions.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,13 @@ void ForEachFieldPiece(std::string_view text, Piece&& piece) {
 // TFormFields instead, which decodes them once.
 std::string GetFieldValue(std::string_view name, std::string_view text,
                           std::string_view defaultValue);
+
+// The value of the cookie `name` in a Cookie header's text (GetCookie), as
+// RFC 6265 section 5.4 sends it: "name=value" pairs separated by ";" and
+// blanks. Names compare exactly (case matters); the first pair of the name
+// wins; a value in double quotes loses them. nullopt when there is no such
+// cookie, so that an empty value can be told from a missing one.
+std::optional<std::string> CookieValue(std::string_view cookieHeader, std::string_view name);
 
 // Request values put into a page as text, never as markup: "<", ">", "&" and
 // '"' become "&lt;", "&gt;", "&amp;" and "&quot;"; every other byte stays. The

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "pithorama/engine/HttpEng.h"
 #include "pithorama/engine/Scramble.h"
@@ -218,5 +219,31 @@ TEST(HtmlEscape, Table) {
     SCOPED_TRACE(std::string(c.text));
     EXPECT_EQ(HtmlEscape(c.text), c.html);
     EXPECT_EQ(HtmlAttributeEscape(c.text), c.attribute);
+  }
+}
+
+TEST(CookieValue, Table) {
+  const struct {
+    const char* name;
+    std::string_view header, cookie;
+    std::optional<std::string> value;
+  } cases[] = {
+      {"one cookie", "visits=3", "visits", "3"},
+      {"among several", "a=1; visits=3; b=2", "visits", "3"},
+      {"no blank after ;", "a=1;visits=3", "visits", "3"},
+      {"quoted", "id=\"x y\"; a=1", "id", "x y"},
+      {"empty value", "a=; b=2", "a", ""},
+      {"missing", "a=1; b=2", "c", std::nullopt},
+      {"case matters", "Visits=3", "visits", std::nullopt},
+      {"first of the name wins", "a=1; a=2", "a", "1"},
+      {"value holds =", "t=a=b", "t", "a=b"},
+      {"pair without =", "flag; a=1", "a", "1"},
+      {"blanks around", "  a = 1 ;b=2", "a", "1"},
+      {"prefix of another name", "ab=1; a=2", "a", "2"},
+      {"empty header", "", "a", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CookieValue(c.header, c.cookie), c.value);
   }
 }
