@@ -123,17 +123,13 @@ void TServerQueue::ProgramStart(TServerData& data) {
     DeleteFile(queue);
     SleepMs(Flavour.StaleQueuePauseMs);
   }
-  if (Flavour.CleansWorkFiles && !FileExists(queue)) DeleteLeftovers({});
+  if (Flavour.CleansWorkFiles && !FileExists(queue)) DeleteLeftovers();
   if (IsServer) CreateQueue(data);
 }
 
 // Deletes the request and answer files of clients that are gone. Files of a
-// live client (one that is still writing its request, or waiting) stay, and
-// so do the files that `keep` names.
-void TServerQueue::DeleteLeftovers(const std::vector<std::string>& keep) {
-  (void)keep;  // the files of waiting entries belong to live clients or are dropped later
-  DeleteFilesOfGoneClients(kYoungFileSeconds);
-}
+// live client (one that is still writing its request, or waiting) stay.
+void TServerQueue::DeleteLeftovers() { DeleteFilesOfGoneClients(kYoungFileSeconds); }
 
 bool TServerQueue::CreateQueue(TServerData& data) {
   const std::string queue = QueueFileName();
@@ -147,18 +143,15 @@ bool TServerQueue::CreateQueue(TServerData& data) {
   // entries stay, with their request files. Taken entries belong to a server
   // that is gone.
   std::vector<TQueueEntry> waiting;
-  std::vector<std::string> keep;
   for (TQueueEntry& entry : DecodeEntries(ReadAll(file)))
-    if (entry.EntryState == EntryWaiting && IsSoundEntry(entry)) {
-      keep.push_back(entry.EntryFile);
+    if (entry.EntryState == EntryWaiting && IsSoundEntry(entry))
       waiting.push_back(std::move(entry));
-    }
   if (!WriteEntries(file, waiting)) {
     WriteErrorLog("Can not create file " + queue);
     return false;
   }
   data.QueueOwner = true;
-  if (Flavour.CleansWorkFiles) DeleteLeftovers(keep);  // under the lock: nobody queues meanwhile
+  if (Flavour.CleansWorkFiles) DeleteLeftovers();  // under the lock: nobody queues meanwhile
   return true;
 }
 
@@ -398,7 +391,7 @@ void TServerQueue::SweepGoneClients() {
 }
 
 void TServerQueue::ProgramEnd(TServerData& data) {
-  if (IsServer && Flavour.CleansWorkFiles) DeleteLeftovers({});
+  if (IsServer && Flavour.CleansWorkFiles) DeleteLeftovers();
   if (data.QueueOwner) DeleteFile(QueueFileName());
   data.QueueOwner = false;
 }

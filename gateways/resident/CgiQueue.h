@@ -170,7 +170,7 @@ class TServerQueue {
   bool DropDeadEntries(std::vector<TQueueEntry>& entries);
   double lastSweep_ = 0;
   [[noreturn]] void AbortWait();
-  void DeleteLeftovers(const std::vector<std::string>& keep);
+  void DeleteLeftovers();
 };
 
 // The client's environment without the variables of its CGI request, for the
