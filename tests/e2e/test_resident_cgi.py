@@ -343,8 +343,15 @@ class ResidentServerTest(unittest.TestCase):
                        check=True)
 
         def unmount():
+            # A killed copy holds its files a moment after it leaves the
+            # process list; a folder left mounted would fail every later case.
             self.kill_servers()
-            subprocess.run(["umount", self.temp], check=False)
+            deadline = time.monotonic() + 20
+            while subprocess.run(["umount", self.temp], stderr=subprocess.DEVNULL).returncode:
+                if time.monotonic() > deadline:
+                    subprocess.run(["umount", "--lazy", self.temp], check=True)
+                    break
+                time.sleep(0.1)
         self.addCleanup(unmount)
         self.hit("resident_echo", "warm=1")
         # Each body is larger than what is left: the request file cannot be
@@ -373,7 +380,7 @@ class ResidentServerTest(unittest.TestCase):
                                    cwd=self.web.cgi_bin, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
-        self.addCleanup(by_hand.wait)
+        self.addCleanup(lambda: (by_hand.kill(), by_hand.wait(timeout=20)))
         wait_until(lambda: os.path.exists(self.queue_file("echo")), what="the queue file")
         for n in range(3):
             _, page = self.hit("echo", "hand=%d" % n)
