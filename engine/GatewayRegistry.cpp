@@ -5,6 +5,7 @@
 
 #include "pithorama/engine/HttpText.h"
 #include "pithorama/platform/Environment.h"
+#include "pithorama/platform/Listener.h"
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/Strings.h"
 
@@ -19,6 +20,14 @@ std::vector<TGatewayRecord>& Records() {
   return records;
 }
 
+// The address of "--fastcgi ADDRESS" among the arguments, else of the
+// variable "PITHORAMA_FASTCGI".
+std::string ListenAddressOf() {
+  for (int i = 1; i < ParamCount(); ++i)
+    if (ParamStr(i) == "--fastcgi") return ParamStr(i + 1);
+  return GetEnvVar("PITHORAMA_FASTCGI");
+}
+
 }  // namespace
 
 TStartFacts ReadStartFacts() {
@@ -30,7 +39,13 @@ TStartFacts ReadStartFacts() {
   start.Arguments = ParamCount() > 0;
   start.CgiRequest = GetEnvironment("GATEWAY_INTERFACE").has_value() ||
                      GetEnvironment("REQUEST_METHOD").has_value();
-  start.NoServerStart = !start.ServerSoftware && !start.Arguments && !start.CgiRequest;
+  if (!start.CgiRequest) {
+    start.ListenAddress = ListenAddressOf();
+    start.FastCgi =
+        !start.ListenAddress.empty() || StandardInputIsListener() || HasHandedOverListener();
+  }
+  start.NoServerStart =
+      !start.ServerSoftware && !start.Arguments && !start.CgiRequest && !start.FastCgi;
   return start;
 }
 

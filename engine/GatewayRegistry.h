@@ -32,8 +32,16 @@ struct TStartFacts {
   // "GATEWAY_INTERFACE" or "REQUEST_METHOD" is set: the environment carries a
   // CGI request, as when a program is tried by hand from a shell.
   bool CgiRequest = false;
-  // No server software, no arguments and no CGI request: started by hand, not
-  // by a web server; the CGI gateways then serve as the resident server.
+  // The process was given connections to serve: its standard input is a
+  // listening socket (a web server started it to take its connections there),
+  // a service manager handed it a listening socket, or the "--fastcgi"
+  // argument or the variable "PITHORAMA_FASTCGI" names an address to listen
+  // on (ListenAddress). Never in a library or with a CGI request at hand.
+  bool FastCgi = false;
+  std::string ListenAddress;  // from "--fastcgi ADDRESS" or "PITHORAMA_FASTCGI"
+  // No server software, no arguments, no CGI request and no connections to
+  // serve: started by hand, not by a web server; the CGI gateways then serve
+  // as the resident server.
   bool NoServerStart = false;
 };
 

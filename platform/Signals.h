@@ -73,5 +73,7 @@ void KeepOnTermination(const std::string& path);
 void BlockTerminationSignals();
 // Blocks until a termination signal arrives; answers its number.
 int WaitForTerminationSignal();
+// True for the number of the hang-up signal (SIGHUP on POSIX; Windows has none).
+bool IsHangUpSignal(int signal);
 
 }  // namespace pithorama

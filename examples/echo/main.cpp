@@ -2,6 +2,7 @@
 // under standard CGI and under Windows CGI alike.
 #include "examples/echo/EchoForm.h"
 #include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/gateways/fastcgi/FcgiEng.h"
 #include "pithorama/gateways/wincgi/CgiWEng.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
   StartModules({
       {"HttpEng", HttpEngStart, HttpEngEnd},
+      {"FcgiEng", FcgiEngStart, nullptr},
       {"CgiSEng", CgiSEngStart, CgiSEngEnd},
       {"CgiWEng", CgiWEngStart, CgiWEngEnd},
   });

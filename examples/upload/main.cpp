@@ -3,6 +3,7 @@
 // SHA-256.
 #include "examples/upload/UploadForm.h"
 #include "pithorama/gateways/cgi/CgiSEng.h"
+#include "pithorama/gateways/fastcgi/FcgiEng.h"
 #include "pithorama/gateways/wincgi/CgiWEng.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   SetCommandLine(argc, argv);
   StartModules({
       {"HttpEng", HttpEngStart, HttpEngEnd},
+      {"FcgiEng", FcgiEngStart, nullptr},
       {"CgiSEng", CgiSEngStart, CgiSEngEnd},
       {"CgiWEng", CgiWEngStart, CgiWEngEnd},
   });

@@ -22,9 +22,10 @@ thread_local TCgiThreadState cgiState;
 TServerData serverData;
 
 // A request for the standard gateway: from a web server that is no Windows
-// CGI server, or tried by hand with the CGI variables set.
+// CGI server, or tried by hand with the CGI variables set. A process given
+// connections to serve is none, whatever variables it inherited.
 bool IsStandardCgiRequest(const TStartFacts& start) {
-  return (start.ServerSoftware || start.CgiRequest) && !start.WindowsCgiVersion;
+  return (start.ServerSoftware || start.CgiRequest) && !start.WindowsCgiVersion && !start.FastCgi;
 }
 
 std::string RequestFileNameOf(const std::string& requestId) {
@@ -394,8 +395,9 @@ bool IsServerStart() {
   // proves nothing: a start that carries a CGI request is never the server.
   // SERVER_SOFTWARE alone is no request: a client hands it on to the server
   // it starts, so that the copy chooses the standard gateway.
+  // A process given connections to serve is never the server either.
   const TStartFacts start = ReadStartFacts();
-  if (start.CgiRequest) return false;
+  if (start.CgiRequest || start.FastCgi) return false;
   return start.NoServerStart || ParamStr(1) == "START_SERVER";
 }
 

@@ -93,6 +93,7 @@ THttpEngine* CreateWinEngine(TComponent* owner, const TGatewaySettings& settings
 // Whatever the standard gateway did not take, and the start by hand, which
 // makes the resident server for both flavours.
 bool ClaimsWindowsCgiStart(const TStartFacts& start, bool engineCurrent) {
+  if (start.FastCgi) return false;  // connections to serve: no Windows CGI start
   return !start.Library && (!engineCurrent || start.NoServerStart);
 }
 
@@ -360,10 +361,12 @@ TGatewayRecord WindowsCgiGateway() {
 void CgiWEngStart() {
   RegisterGateway(WindowsCgiGateway());
   const TStartFacts start = ReadStartFacts();
-  WinCGIStart =
-      !start.Library && ((!start.ServerSoftware && !start.CgiRequest) || start.WindowsCgiVersion);
+  // A process given connections to serve is neither a Windows CGI start nor
+  // its resident server, and leaves the server's files alone.
+  WinCGIStart = !start.Library && !start.FastCgi &&
+                ((!start.ServerSoftware && !start.CgiRequest) || start.WindowsCgiVersion);
   if (ParamCount() >= 1) winState.ProfileFileName = MakeAbsolutePath(ParamStr(1));
-  IsServer = ParamCount() == 0;
+  IsServer = ParamCount() == 0 && !start.FastCgi;
   TServerQueue& queue = WinServerQueue();
   queue.IsServer = IsServer;
   if (!WinCGIStart) return;

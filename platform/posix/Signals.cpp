@@ -101,4 +101,6 @@ int WaitForTerminationSignal() {
   return signal;
 }
 
+bool IsHangUpSignal(int signal) { return signal == SIGHUP; }
+
 }  // namespace pithorama

@@ -1,0 +1,221 @@
+#include "pithorama/gateways/fastcgi/FcgiEng.h"
+
+#include <algorithm>
+
+#include "pithorama/gateways/fastcgi/FcgiRequest.h"
+#include "pithorama/gateways/fastcgi/FcgiServer.h"
+#include "pithorama/platform/Listener.h"
+#include "pithorama/platform/Signals.h"
+
+namespace pithorama {
+
+namespace {
+
+thread_local TFcgiThreadState fcgiState;
+
+constexpr unsigned kDefaultThreads = 8;
+constexpr unsigned kMostThreads = 256;
+
+// The body of a url-encoded request is read in blocks of this size.
+constexpr size_t kReadBlock = 16384;
+
+bool ClaimsFastCgiStart(const TStartFacts& start, bool) { return start.FastCgi; }
+
+THttpEngine* CreateFastCgiEngine(TComponent* owner, const TGatewaySettings& settings) {
+  auto* engine = new TFastCgiEngine(owner, settings);
+  engine->RunProcess(ReadStartFacts());
+  return engine;
+}
+
+// The listener this start names: an address to listen on first, then a
+// handed-over socket, then the standard input.
+bool OpenListener(const TStartFacts& start, TStreamListener& listener, std::string& error) {
+  if (!start.ListenAddress.empty()) return listener.Listen(start.ListenAddress, error);
+  if (HasHandedOverListener()) return listener.AdoptHandedOver();
+  error = "the standard input is no listening socket";
+  return listener.AdoptStandardInput();
+}
+
+// Blocks until a termination signal other than the hang-up signal arrives.
+// A hang-up re-opens nothing: the listening socket, the request threads and
+// the open connections stay as they are, so no request is lost for it.
+void WaitForEnd() {
+  while (IsHangUpSignal(WaitForTerminationSignal())) {
+  }
+}
+
+}  // namespace
+
+TFcgiThreadState& FcgiThreadState() { return fcgiState; }
+
+unsigned FastCgiThreadCount() {
+  const int count = StrToIntDef(GetEnvVar("PITHORAMA_FASTCGI_THREADS"), 0);
+  if (count <= 0) return kDefaultThreads;
+  return std::min(static_cast<unsigned>(count), kMostThreads);
+}
+
+TFastCgiEngine::TFastCgiEngine(TComponent* owner, const TGatewaySettings& settings)
+    : THttpEngine(owner) {
+  CGIMode = settings.CGIMode;
+  ApplyGatewaySettings(*this, settings);
+}
+
+// ---- the process -----------------------------------------------------------------
+
+void TFastCgiEngine::RunProcess(const TStartFacts& start) {
+  if (Designing()) return;
+  {
+    TStreamListener listener;
+    std::string error;
+    if (!OpenListener(start, listener, error)) {
+      WriteErrorLog("FastCGI: cannot listen: " + error);
+    } else {
+      // Taken on this thread only: the threads started from here on
+      // inherit the block. A web server that hangs up makes a write fail
+      // instead of ending the process.
+      BlockTerminationSignals();
+      IgnoreBrokenPipe();
+      Serve(listener, FastCgiThreadCount(), WaitForEnd);
+    }
+  }
+  TerminateProgram();
+}
+
+void TFastCgiEngine::Serve(TStreamListener& listener, unsigned threads,
+                           const std::function<void()>& stop) {
+  TFcgiServerSettings settings;
+  settings.Threads = threads;
+  settings.WebServerAddresses = ParseAddressList(GetEnvVar("FCGI_WEB_SERVER_ADDRS"));
+  TFcgiServer server([this](TFcgiRequest& request) { ServeRequest(request); }, settings);
+  server.Start(listener);
+  stop();
+  server.Stop();
+  server.Wait();
+  try {
+    if (OnLastExecRequest) OnLastExecRequest(this);
+  } catch (const std::exception& error) {
+    WriteErrorLog(error.what());
+  }
+}
+
+// ---- the request -----------------------------------------------------------------
+
+void TFastCgiEngine::ServeRequest(TFcgiRequest& request) {
+  TFcgiThreadState& state = fcgiState;
+  state.Request = &request;
+  state.RequestFields = TFormFields();
+  struct TForget {
+    TFcgiThreadState& state;
+    ~TForget() {
+      state.Request = nullptr;
+      state.RequestFields = TFormFields();
+    }
+  } forget{state};
+  RunRequest();
+}
+
+void TFastCgiEngine::ExecRequest() {
+  fcgiState.RequestFields = TFormFields(ReadContent());
+  FireFirstExecRequest();
+  if (OnExecRequest) OnExecRequest(this);
+}
+
+// The first request of the process fires the event; requests arriving
+// meanwhile wait until it has run.
+void TFastCgiEngine::FireFirstExecRequest() {
+  std::exception_ptr failure;
+  std::call_once(firstRequest_, [&] {
+    try {
+      if (OnFirstExecRequest) OnFirstExecRequest(this);
+    } catch (...) {
+      failure = std::current_exception();  // spent all the same: the event fires once
+    }
+  });
+  if (failure) std::rethrow_exception(failure);
+}
+
+// The request's content as the standard gateway reads it: the query string
+// of a request without a body; a body within AutoReadLimit when AutoReadInput
+// is set, a multipart one through the form decoder.
+std::string TFastCgiEngine::ReadContent() {
+  const std::string lengthText = GetVariable("CONTENT_LENGTH");
+  const int32_t length = lengthText.empty() ? 0 : StrToInt(lengthText);
+  if (length <= 0) return GetQueryString();
+  if (length > AutoReadLimit) {
+    WriteErrorLog("Content length exceeds AutoReadLimit");
+    return {};
+  }
+  if (!AutoReadInput) return {};
+  if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;"))
+    return ReadMultipartInput();
+  std::string body;
+  char block[kReadBlock];
+  for (size_t due = static_cast<size_t>(length); due > 0;) {
+    const int64_t n = ReadBuffer(block, std::min(due, sizeof block));
+    if (n <= 0) break;  // the body ended early: the content is what arrived
+    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
+    body.append(block, static_cast<size_t>(n));
+    due -= static_cast<size_t>(n);
+  }
+  const size_t zero = body.find('\0');
+  if (zero != std::string::npos) body.resize(zero);
+  return body;
+}
+
+int64_t TFastCgiEngine::ReadBuffer(void* buffer, size_t count) {
+  TFcgiRequest* request = fcgiState.Request;
+  if (request == nullptr) return -1;
+  size_t total = 0;
+  while (total < count) {
+    const int64_t n = request->ReadInput(static_cast<char*>(buffer) + total, count - total);
+    if (n < 0) return total > 0 ? static_cast<int64_t>(total) : -1;
+    if (n == 0) break;  // the body ended early: answer what arrived
+    total += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(total);
+}
+
+// ---- the answer --------------------------------------------------------------------
+
+// The web server makes the status line; an answer that names no "Status"
+// line is a 200.
+void TFastCgiEngine::WriteStatusLine() {}
+
+void TFastCgiEngine::Write(std::string_view text) {
+  THttpEngine::Write(text);
+  if (fcgiState.Request != nullptr) fcgiState.Request->WriteOutput(text);
+}
+
+void TFastCgiEngine::WriteBuffer(const void* data, size_t count) {
+  THttpEngine::WriteBuffer(data, count);
+  if (fcgiState.Request != nullptr)
+    fcgiState.Request->WriteOutput(std::string_view(static_cast<const char*>(data), count));
+}
+
+// ---- variables and fields ------------------------------------------------------------
+
+std::string TFastCgiEngine::GetVariable(std::string_view name) {
+  std::string key = UpperCase(name);
+  std::replace(key.begin(), key.end(), ' ', '_');
+  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+  const TFcgiRequest* request = fcgiState.Request;
+  if (request == nullptr) return {};
+  const std::string* value = request->Param(key);
+  return value != nullptr ? *value : std::string();
+}
+
+std::string TFastCgiEngine::GetField(std::string_view name, std::string_view defaultValue) {
+  return fcgiState.RequestFields.Value(name, defaultValue);
+}
+
+TStringList TFastCgiEngine::GetFieldNames() { return fcgiState.RequestFields.Names(); }
+
+// ---- the gateway record ----------------------------------------------------------------
+
+// Before the CGI gateways: a process given connections to serve is theirs
+// in no way.
+TGatewayRecord FastCgiGateway() { return {"FastCgi", 30, ClaimsFastCgiStart, CreateFastCgiEngine}; }
+
+void FcgiEngStart() { RegisterGateway(FastCgiGateway()); }
+
+}  // namespace pithorama
