@@ -27,6 +27,16 @@ TEchoForm::TEchoForm(TComponent* owner) : TForm(owner) {
 
 void TEchoForm::GeneralHttpEngine1ExecRequest(TObject*) {
   TGeneralHttpEngine& web = *GeneralHttpEngine1;
+  // "redirect=URL" answers a redirect to URL instead of the page;
+  // "setcookie=NAME=VALUE" sets that cookie with the page.
+  const std::string redirect = web.GetField("redirect", "");
+  if (!redirect.empty()) {
+    web.AddHeader("Location", redirect);
+    web.EndHeaders();
+    return;
+  }
+  const std::string cookie = web.GetField("setcookie", "");
+  if (!cookie.empty()) web.AddHeader("Set-Cookie", cookie + "; Path=/");
   std::string page =
       "<html><head><title>Echo</title></head><body>\r\n<h1>Request</h1>\r\n<table>\r\n";
   for (const char* name : kVariables)

@@ -1,4 +1,5 @@
-// The echo program: answers every request with its variables and form fields,
+// The echo program: answers every request with its variables and form fields
+// (or a redirect, or a page that sets a cookie, when the fields ask for one),
 // under standard CGI and under Windows CGI alike.
 #include "examples/echo/EchoForm.h"
 #include "pithorama/gateways/cgi/CgiSEng.h"

@@ -181,6 +181,12 @@ int64_t TFastCgiEngine::ReadBuffer(void* buffer, size_t count) {
 // line is a 200.
 void TFastCgiEngine::WriteStatusLine() {}
 
+void TFastCgiEngine::AddHeader(std::string_view name, std::string_view value) {
+  if (AutoHttpHeader && RequestState().HeaderStarted == 0 && UpperCase(name) == "LOCATION")
+    WriteLine("Status: 302 Found");
+  THttpEngine::AddHeader(name, value);
+}
+
 void TFastCgiEngine::Write(std::string_view text) {
   THttpEngine::Write(text);
   if (fcgiState.Request != nullptr) fcgiState.Request->WriteOutput(text);

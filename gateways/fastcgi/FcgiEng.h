@@ -42,6 +42,10 @@ class TFastCgiEngine : public THttpEngine {
 
   void ExecRequest() override;
   void WriteStatusLine() override;
+  // A Location line that opens the answer comes with "Status: 302 Found":
+  // some web servers (Apache's mod_proxy_fcgi) make no redirect of a
+  // Location line alone.
+  void AddHeader(std::string_view name, std::string_view value) override;
   void Write(std::string_view text) override;
   void WriteBuffer(const void* data, size_t count) override;
   int64_t ReadBuffer(void* buffer, size_t count) override;

@@ -106,7 +106,7 @@ TEST(FastCgiEngine, AnswerHeaderRules) {
          e.AddHeader("Location", "http://example.org/next");
          e.EndHeaders();
        },
-       {"Location:http://example.org/next", ""}},
+       {"Status: 302 Found", "Location:http://example.org/next", ""}},
       {"status named by the program",
        false,
        false,
