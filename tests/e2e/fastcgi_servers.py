@@ -309,5 +309,67 @@ LimitRequestBody 0
         return ["apache2", "-f", conf, "-DFOREGROUND"]
 
 
+class NginxUpstream(Deployment):
+    """Several copies of the program, each in a folder of its own (app0,
+    app1, ...) on a TCP port of its own, behind one nginx upstream that
+    spreads the hits and passes a failed one to the next copy."""
+
+    name = "nginx-upstream"
+
+    def __init__(self, program, extra_files=(), env=None, count=2):
+        super().__init__(program, extra_files, env)
+        self.instances = []
+        for n in range(count):
+            folder = os.path.join(self.root, "app%d" % n)
+            os.mkdir(folder)
+            shutil.copy2(self.program, folder)
+            for path in extra_files:
+                shutil.copy2(path, folder)
+            self.instances.append({"folder": folder, "port": free_port(), "process": None})
+
+    def start_program(self):
+        for instance in self.instances:
+            program = os.path.join(instance["folder"], os.path.basename(self.program))
+            env = dict(self.env, CGI_LOG_DIR=instance["folder"],
+                       PITHORAMA_FASTCGI="127.0.0.1:%d" % instance["port"])
+            instance["process"] = subprocess.Popen(
+                [program], cwd=instance["folder"], env=env, stdout=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, start_new_session=True)
+        for instance in self.instances:
+            wait_for_port(instance["port"], instance["process"])
+
+    def kill_instance(self, n):
+        process = self.instances[n]["process"]
+        process.kill()
+        process.wait()
+
+    def stop_instances(self):
+        """Asks every running copy to end; answers their exit codes."""
+        codes = []
+        for instance in self.instances:
+            process = instance["process"]
+            if process is None or process.poll() is not None:
+                continue
+            process.send_signal(signal.SIGTERM)
+            try:
+                codes.append(process.wait(timeout=30))
+            except subprocess.TimeoutExpired:
+                process.kill()
+                codes.append(process.wait())
+        return codes
+
+    def server_command(self):
+        servers = " ".join("server 127.0.0.1:%d max_fails=1 fail_timeout=60s;" % i["port"]
+                           for i in self.instances)
+        conf = self.write("nginx.conf", NGINX_HTTP.format(root=self.root, port=self.port,
+                                                          servers=servers))
+        return ["nginx", "-c", conf, "-p", self.root]
+
+    def __exit__(self, *exc):
+        self.stop_server()
+        self.stop_instances()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
 DEPLOYMENTS = {"nginx-tcp": NginxTcp, "nginx-unix": NginxUnix, "lighttpd": Lighttpd,
                "apache": Apache, "spawn-fcgi": SpawnFcgi}

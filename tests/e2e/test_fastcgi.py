@@ -16,7 +16,7 @@ import unittest
 import urllib.request
 
 import programs
-from fastcgi_servers import DEPLOYMENTS
+from fastcgi_servers import DEPLOYMENTS, NginxUpstream
 from servers import SmtpSink, curl
 
 DATA = os.path.join(os.path.dirname(__file__), "../../app/data")
@@ -193,6 +193,41 @@ class PithoramaThroughNginx(unittest.TestCase):
         referers = sorted(int(re.match(rb"127\.0\.0\.1 \| http://r/(\d+) \| ", line).group(1))
                           for line in lines)
         self.assertEqual(referers, list(range(hits)))
+
+
+class TwoInstancesBehindOneUpstream(unittest.TestCase):
+    """Two copies of pithorama behind one nginx upstream: the hits are spread
+    over both; when one is killed in the middle of the load, nginx passes its
+    failed hits to the other, so every hit is answered, and the quote log
+    lines of both copies are whole."""
+
+    def test_one_killed_mid_load(self):
+        hits = 160
+        files = [os.path.join(DATA, "thankyou.html"), os.path.join(DATA, "QUOTES.DTA")]
+        line = re.compile(rb"127\.0\.0\.1 \| http://r/(\d+) \|  \| $")
+        with SmtpSink(SMTP_PORT), NginxUpstream("pithorama_e2e", extra_files=files) as site:
+            with concurrent.futures.ThreadPoolExecutor(16) as pool:
+                futures = [pool.submit(curl, site.url(), "-H", "Referer: http://r/%d" % i)
+                           for i in range(hits)]
+                concurrent.futures.wait(futures[:hits // 3])
+                site.kill_instance(0)
+                results = [f.result() for f in futures]
+            self.assertEqual(site.stop_instances(), [0])
+            logs = []
+            for instance in site.instances:
+                with open(os.path.join(instance["folder"], "quote.log"), "rb") as f:
+                    logs.append(f.read().split(b"\r\n")[:-1])
+        for status, headers, _ in results:
+            self.assertEqual(status, 200, headers)
+        self.assertTrue(all(logs), "each copy served hits")
+        served = set()
+        for lines in logs:
+            for text in lines:
+                match = line.match(text)
+                self.assertIsNotNone(match, text)
+                served.add(int(match.group(1)))
+        # A hit of the killed copy may be logged there and again by the other.
+        self.assertEqual(served, set(range(hits)))
 
 
 if __name__ == "__main__":
