@@ -43,6 +43,8 @@ class Deployment:
     keeps_connections = False
     # The web server starts (and restarts) the program itself.
     server_owns_program = False
+    # The set-up serves the Windows programs too (TCP only, started through Wine).
+    windows = False
 
     def __init__(self, program, extra_files=(), env=None):
         self.root = tempfile.mkdtemp(prefix="pithorama-fcgi-%s-" % self.name)
@@ -67,8 +69,11 @@ class Deployment:
     def start_program(self):
         """Starts the program where the web server expects it (not for a
         deployment whose server starts it)."""
+        command = self.program_command()
+        if programs.WINDOWS:
+            command = programs.command(*command)
         self.app_process = subprocess.Popen(
-            self.program_command(), cwd=self.app, env=self.program_env(),
+            command, cwd=self.app, env=self.program_env(),
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
         self.wait_for_program()
 
@@ -79,15 +84,20 @@ class Deployment:
         for pid in self.program_pids():
             os.kill(pid, signal.SIGKILL)
         if self.app_process is not None:
+            try:
+                os.killpg(self.app_process.pid, signal.SIGKILL)  # and what started it
+            except ProcessLookupError:
+                pass
             self.app_process.wait()
             self.app_process.stderr.close()
             self.app_process = None
 
     def stop_program(self):
-        """Asks the program to end (SIGTERM); answers its exit code."""
+        """Asks the program to end (SIGTERM, Ctrl+C on Windows); answers its
+        exit code."""
         if self.app_process is None:
             return None
-        self.app_process.send_signal(signal.SIGTERM)
+        os.killpg(self.app_process.pid, programs.STOP_SIGNAL)
         try:
             code = self.app_process.wait(timeout=30)
         except subprocess.TimeoutExpired:
@@ -183,6 +193,7 @@ class NginxTcp(Deployment):
 
     name = "nginx-tcp"
     keeps_connections = True
+    windows = True
 
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
@@ -210,6 +221,7 @@ class NginxUnix(NginxTcp):
     """nginx fastcgi_pass to a Unix socket; the program named by --fastcgi."""
 
     name = "nginx-unix"
+    windows = False
 
     def address(self):
         return "unix:" + os.path.join(self.root, "app.sock")
@@ -229,6 +241,7 @@ class SpawnFcgi(NginxTcp):
     input; nginx in front."""
 
     name = "spawn-fcgi"
+    windows = False
 
     def program_command(self):
         return ["spawn-fcgi", "-n", "-a", "127.0.0.1", "-p", str(self.app_port), "--",
@@ -315,6 +328,7 @@ class NginxUpstream(Deployment):
     spreads the hits and passes a failed one to the next copy."""
 
     name = "nginx-upstream"
+    windows = True
 
     def __init__(self, program, extra_files=(), env=None, count=2):
         super().__init__(program, extra_files, env)
@@ -333,14 +347,14 @@ class NginxUpstream(Deployment):
             env = dict(self.env, CGI_LOG_DIR=instance["folder"],
                        PITHORAMA_FASTCGI="127.0.0.1:%d" % instance["port"])
             instance["process"] = subprocess.Popen(
-                [program], cwd=instance["folder"], env=env, stdout=subprocess.DEVNULL,
+                programs.command(program), cwd=instance["folder"], env=env, stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL, start_new_session=True)
         for instance in self.instances:
             wait_for_port(instance["port"], instance["process"])
 
     def kill_instance(self, n):
         process = self.instances[n]["process"]
-        process.kill()
+        os.killpg(process.pid, signal.SIGKILL)
         process.wait()
 
     def stop_instances(self):
@@ -350,7 +364,7 @@ class NginxUpstream(Deployment):
             process = instance["process"]
             if process is None or process.poll() is not None:
                 continue
-            process.send_signal(signal.SIGTERM)
+            os.killpg(process.pid, programs.STOP_SIGNAL)
             try:
                 codes.append(process.wait(timeout=30))
             except subprocess.TimeoutExpired:
