@@ -65,10 +65,12 @@ void TFcgiConnection::WaitForRequestEnd() {
   requestEnded_.wait(hold, [&] { return current_ == nullptr; });
 }
 
+// A request whose variables are still coming has not begun: it is dropped
+// with its connection, so a web server that stalls cannot hold the stop.
 void TFcgiConnection::Stop() {
   std::lock_guard<std::mutex> hold(stateLock_);
   stopped_ = true;
-  if (!current_) stream_.ShutdownBoth();
+  if (!current_ || !dispatched_) stream_.ShutdownBoth();
 }
 
 std::shared_ptr<TFcgiRequest> TFcgiConnection::Current(uint16_t id) {

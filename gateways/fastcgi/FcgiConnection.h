@@ -44,7 +44,8 @@ class TFcgiConnection : public std::enable_shared_from_this<TFcgiConnection>, pr
   // connection fails, or it ends after a request. Waits for a request in
   // flight to finish before it answers; the socket is closed then.
   void Serve(TFcgiDispatcher& dispatcher);
-  // Ends an idle connection now and a busy one after its request; any thread.
+  // Ends an idle connection (or one whose request has not begun) now and a
+  // busy one after its request; any thread.
   void Stop();
 
   // ---- request threads ----
