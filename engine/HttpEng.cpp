@@ -1,5 +1,6 @@
 #include "pithorama/engine/HttpEng.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -336,6 +337,37 @@ std::string THttpEngine::ReadMultipartInput() {
   DecodeMultipart(body, GetContentLength(), GetContentType(), TempDir, *requestState.TempFiles,
                   result);
   return result;
+}
+
+// The content as the standard gateways read it: the query string of a
+// request without a body; a body within AutoReadLimit when AutoReadInput is
+// set, a multipart one through the form decoder. A body that ends early is
+// what arrived, and the content is the text up to its first zero byte. Its
+// room grows by doubling but never past the announced length, so a large
+// body is not held twice over.
+std::string THttpEngine::ReadStandardContent() {
+  const std::string lengthText = GetVariable("CONTENT_LENGTH");
+  const int32_t length = lengthText.empty() ? 0 : StrToInt(lengthText);
+  if (length <= 0) return GetQueryString();
+  if (length > AutoReadLimit) {
+    WriteErrorLog("Content length exceeds AutoReadLimit");
+    return {};
+  }
+  if (!AutoReadInput) return {};
+  if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;"))
+    return ReadMultipartInput();
+  std::string body;
+  char block[16384];
+  for (size_t due = static_cast<size_t>(length); due > 0;) {
+    const int64_t n = ReadBuffer(block, std::min(due, sizeof block));
+    if (n <= 0) break;
+    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
+    body.append(block, static_cast<size_t>(n));
+    due -= static_cast<size_t>(n);
+  }
+  const size_t zero = body.find('\0');
+  if (zero != std::string::npos) body.resize(zero);
+  return body;
 }
 
 // ---- the session ---------------------------------------------------------------

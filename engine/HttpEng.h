@@ -140,6 +140,9 @@ class THttpEngine : public TComponent {
   // Reads a multipart/form-data body through the form decoder and answers it as
   // url-encoded fields; uploads go to temporary files listed in TempFiles.
   std::string ReadMultipartInput();
+  // The request's content by the rules of the standard gateway, read
+  // through ReadBuffer.
+  std::string ReadStandardContent();
   void PrepareSession();
   void SaveSession();
 

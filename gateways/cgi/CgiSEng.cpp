@@ -274,32 +274,7 @@ void TCGIStdEngine::ExecRequest() {
 
 std::string TCGIStdEngine::ReadContent() {
   if (!cgiState.InputStream) return {};
-  const std::string lengthText = GetVariable("CONTENT_LENGTH");
-  const int32_t length = lengthText.empty() ? 0 : StrToInt(lengthText);
-  if (length <= 0) return GetQueryString();
-  if (length > AutoReadLimit) {
-    WriteErrorLog("Content length exceeds AutoReadLimit");
-    return {};
-  }
-  if (!AutoReadInput) return {};
-  if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;"))
-    return ReadMultipartInput();
-
-  // The body in blocks; a body that ends early is what arrived. The content
-  // is the text up to the first zero byte. Its room grows by doubling but
-  // never past the announced length, so a large body is not held twice over.
-  std::string body;
-  char block[16384];
-  for (size_t due = static_cast<size_t>(length); due > 0;) {
-    int64_t n = ReadInput(block, std::min(due, sizeof block));
-    if (n <= 0) break;
-    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
-    body.append(block, static_cast<size_t>(n));
-    due -= static_cast<size_t>(n);
-  }
-  size_t zero = body.find('\0');
-  if (zero != std::string::npos) body.resize(zero);
-  return body;
+  return ReadStandardContent();
 }
 
 void TCGIStdEngine::FinishRequest() {

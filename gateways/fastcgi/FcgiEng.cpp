@@ -16,9 +16,6 @@ thread_local TFcgiThreadState fcgiState;
 constexpr unsigned kDefaultThreads = 8;
 constexpr unsigned kMostThreads = 256;
 
-// The body of a url-encoded request is read in blocks of this size.
-constexpr size_t kReadBlock = 16384;
-
 bool ClaimsFastCgiStart(const TStartFacts& start, bool) { return start.FastCgi; }
 
 THttpEngine* CreateFastCgiEngine(TComponent* owner, const TGatewaySettings& settings) {
@@ -115,7 +112,7 @@ void TFastCgiEngine::ServeRequest(TFcgiRequest& request) {
 }
 
 void TFastCgiEngine::ExecRequest() {
-  fcgiState.RequestFields = TFormFields(ReadContent());
+  fcgiState.RequestFields = TFormFields(ReadStandardContent());
   FireFirstExecRequest();
   if (OnExecRequest) OnExecRequest(this);
 }
@@ -132,34 +129,6 @@ void TFastCgiEngine::FireFirstExecRequest() {
     }
   });
   if (failure) std::rethrow_exception(failure);
-}
-
-// The request's content as the standard gateway reads it: the query string
-// of a request without a body; a body within AutoReadLimit when AutoReadInput
-// is set, a multipart one through the form decoder.
-std::string TFastCgiEngine::ReadContent() {
-  const std::string lengthText = GetVariable("CONTENT_LENGTH");
-  const int32_t length = lengthText.empty() ? 0 : StrToInt(lengthText);
-  if (length <= 0) return GetQueryString();
-  if (length > AutoReadLimit) {
-    WriteErrorLog("Content length exceeds AutoReadLimit");
-    return {};
-  }
-  if (!AutoReadInput) return {};
-  if (Contains(UpperCase(GetVariable("CONTENT_TYPE")), "MULTIPART/FORM-DATA;"))
-    return ReadMultipartInput();
-  std::string body;
-  char block[kReadBlock];
-  for (size_t due = static_cast<size_t>(length); due > 0;) {
-    const int64_t n = ReadBuffer(block, std::min(due, sizeof block));
-    if (n <= 0) break;  // the body ended early: the content is what arrived
-    GrowRoom(body, body.size() + static_cast<size_t>(n), static_cast<size_t>(length));
-    body.append(block, static_cast<size_t>(n));
-    due -= static_cast<size_t>(n);
-  }
-  const size_t zero = body.find('\0');
-  if (zero != std::string::npos) body.resize(zero);
-  return body;
 }
 
 int64_t TFastCgiEngine::ReadBuffer(void* buffer, size_t count) {

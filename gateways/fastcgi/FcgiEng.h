@@ -55,7 +55,6 @@ class TFastCgiEngine : public THttpEngine {
   bool IsActiveGateway() override { return true; }
 
  private:
-  std::string ReadContent();
   void FireFirstExecRequest();
 
   std::once_flag firstRequest_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "pithorama/platform/Files.h"
 #include "tests/gateways/fastcgi/FcgiPeer.h"
@@ -217,8 +219,13 @@ TEST(FastCgiEngine, ConnectionLostMidUpload) {
   TPeerConnection next(server.Address());
   ASSERT_TRUE(next.Send(Request(2, kGet)));
   ASSERT_TRUE(next.ReadUntil(kFcgiEndRequest, 2));
-  server.Stop();                // waits for every request
-  EXPECT_EQ(served.load(), 2);  // the cut request's handler finishes too
+  // The cut request's handler finishes too. Its connection may be read after
+  // the second one: a stop before its variables arrived would drop it unbegun.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (served.load() < 2 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  server.Stop();  // waits for every request
+  EXPECT_EQ(served.load(), 2);
   EXPECT_TRUE(ListFiles(temp.Path(), "").empty());
 }
 
