@@ -172,11 +172,12 @@ class DebianPackage(PackageTest):
                      lib + "/cmake/pithorama/pithoramaConfigVersion.cmake",
                      lib + "/cmake/pithorama/pithoramaTargets.cmake", lib + "/pkgconfig/pithorama.pc",
                      "lib/cgi-bin/pithorama/thankyou.html", "share/pithorama/QUOTES.DTA",
-                     "share/doc/pithorama-doc/examples/hello/main.cpp"):
+                     "share/doc/pithorama/examples/hello/main.cpp"):
             self.assertTrue(os.path.isfile(os.path.join(self.usr, name)), name)
-        # Longer documents are compressed.
+        # The -doc package fills the program's documentation folder; longer
+        # documents are compressed.
         for name in ("README.md", "PACKAGING.md", "ARCHITECTURE.md"):
-            doc = os.path.join(self.usr, "share/doc/pithorama-doc", name)
+            doc = os.path.join(self.usr, "share/doc/pithorama", name)
             self.assertTrue(os.path.isfile(doc) or os.path.isfile(doc + ".gz"), name)
         for layer in LIBRARIES:
             for name in ("libpithorama-%s.a" % layer, "libpithorama-%s.so" % layer):
@@ -330,7 +331,7 @@ class AptInstall(unittest.TestCase):
             f.write(text)
 
     def error_log(self):
-        path = "/var/log/pithorama/pithorama.log"
+        path = "/var/log/pithorama/pithorama.Log"
         return open(path, encoding="latin-1").read() if os.path.exists(path) else ""
 
     def test_install_serve_purge(self):
