@@ -237,8 +237,8 @@ class DebianPackage(PackageTest):
 
     def test_find_package_components(self):
         """A component the package has is found; one it lacks is named."""
-        cases = (("gateways mail", None), ("gateways nosuch mail", "no component nosuch"),
-                 ("nosuch other", "no component nosuch, other"))
+        cases = (("gateways mail", None), ("gateways nosuch mail", 'no component "nosuch";'),
+                 ("nosuch other", 'no components "nosuch", "other";'))
         for components, missing in cases:
             with self.subTest(components):
                 folder = self.path("components-" + components.replace(" ", "-"))
@@ -332,7 +332,10 @@ class AptInstall(unittest.TestCase):
 
     def error_log(self):
         path = "/var/log/pithorama/pithorama.Log"
-        return open(path, encoding="latin-1").read() if os.path.exists(path) else ""
+        if not os.path.exists(path):
+            return ""
+        with open(path, encoding="latin-1") as log:
+            return log.read()
 
     def test_install_serve_purge(self):
         self.assertOwned(CGI, "root", "root", 0o755)
