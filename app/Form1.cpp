@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include "app/BuildSettings.h"
+#include "app/Settings.h"
 #include "pithorama/engine/HttpEng.h"
 #include "pithorama/platform/Paths.h"
 #include "pithorama/store/QuoteDb.h"
@@ -12,6 +13,24 @@ namespace {
 
 constexpr int kQuoteAttempts = 19;
 constexpr int kMailTimeoutSeconds = 30;
+
+// A folder fixed at build time, or else the program's own.
+std::string FolderOr(const char* folder, const std::string& programFolder) {
+  return *folder != '\0' ? AddTrailingBackslash(folder) : programFolder;
+}
+
+// The mail settings of this hit: the built-in ones, overlaid by the settings
+// file when the build names one. A file that cannot be read or holds a bad
+// line leaves every built-in value and one line in the error log.
+TMailSettings CurrentMailSettings(const TSmtpSendMail& defaults) {
+  TMailSettings settings{defaults.RemoteHost, defaults.RemotePort, MailFromAddress, MailToAddress,
+                         "Pithorama"};
+  if (*MailSettingsFile == '\0') return settings;
+  const std::string fault = LoadMailSettings(MailSettingsFile, settings);
+  if (!fault.empty())
+    WriteErrorLog("Settings : " + fault + "; the built-in mail settings are used");
+  return settings;
+}
 
 }  // namespace
 
@@ -49,9 +68,9 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 }
 
 void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
-  const std::string dataFolder = AddTrailingBackslash(ExtractFilePath(Application->ExeName()));
-  QuoteDir = dataFolder;
-  LogDir = dataFolder;
+  const std::string programFolder = AddTrailingBackslash(ExtractFilePath(Application->ExeName()));
+  QuoteDir = FolderOr(QuoteFolder, programFolder);
+  LogDir = FolderOr(RequestLogFolder, programFolder);
 
   // A pick that fails on a broken or missing quote file counts as an empty
   // one: the visitor still gets the mail, the page and the log line.
@@ -68,13 +87,14 @@ void TForm1::GeneralHttpEngine1ExecRequest(TObject*) {
   // the hit: a sender's socket notifications reach only the thread that
   // created it, and a server runs hits on several threads at once. Mail1
   // holds the settings.
+  const TMailSettings settings = CurrentMailSettings(*Mail1);
   TSmtpSendMail mail(nullptr);
-  mail.RemoteHost = Mail1->RemoteHost;
-  mail.RemotePort = Mail1->RemotePort;
+  mail.RemoteHost = settings.Relay;
+  mail.RemotePort = settings.Port;
   mail.SetMailHeader(Mail1->MailHeader());
-  mail.MailFrom = MailFromAddress;
-  mail.MailTo = MailToAddress;
-  mail.MailSubject = "Pithorama";
+  mail.MailFrom = settings.Sender;
+  mail.MailTo = settings.Recipient;
+  mail.MailSubject = settings.Subject;
   TStringList& body = mail.MailBody();
   body.push_back("And the Sagetron Spake:");
   body.push_back("");

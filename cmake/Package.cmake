@@ -1,5 +1,6 @@
 # The library as a package that other projects build on: install rules, the
-# exported CMake package, the pkg-config file and the Debian package.
+# exported CMake package and the pkg-config file. The Debian packages are
+# made from these install rules by debian/ (scripts/package).
 #
 # Every file spells the library's headers "pithorama/<folder>/<file>.h", the
 # library's own headers too, so one include folder (include/ under the prefix)
@@ -7,9 +8,10 @@
 # The build tree offers the same spelling through
 # build/include/pithorama/<folder>, links to the source folders.
 
-# Libraries go to lib/ under every prefix, also /usr on a multiarch system;
-# -DCMAKE_INSTALL_LIBDIR=... chooses another folder.
-set(CMAKE_INSTALL_LIBDIR lib CACHE PATH "Object code libraries (lib)")
+# Libraries go to lib/ under every prefix; -DCMAKE_INSTALL_LIBDIR=... chooses
+# another folder (the Debian packages: the multiarch one, lib/<triplet>).
+# STRING, not PATH: a relative folder given on the command line stays relative.
+set(CMAKE_INSTALL_LIBDIR lib CACHE STRING "Object code libraries (lib)")
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -27,6 +29,18 @@ set(PITHORAMA_PRIVATE_HEADER_PATTERNS posix win32 multipart RequestFile.h Answer
     Liveness.h IsapiRawData.h)
 
 set(PITHORAMA_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/pithorama)
+
+# The ABI version of the shared libraries, their soname's number
+# (libpithorama-<layer>.so.<N>). It is raised, for all libraries at once,
+# in every release that changes the ABI of one: an exported function or
+# class removed or changed, a class's size or members, a virtual function
+# added, an inline function whose old code would misbehave. It does not
+# follow the project's version. See docs/PACKAGING.md.
+set(PITHORAMA_SOVERSION 0)
+
+# With shared libraries the same objects are also archived as static
+# libraries (libpithorama-<layer>.a), for programs that link statically.
+option(PITHORAMA_STATIC_TWINS "With BUILD_SHARED_LIBS, install static libraries as well" ${BUILD_SHARED_LIBS})
 
 # Inside this build, find_package(pithorama) finds the library being built,
 # so examples/hello is written exactly as a program outside the tree.
@@ -50,6 +64,9 @@ function(pithorama_package)
   endforeach()
   foreach(lib ${libraries})
     pithorama_package_library(${lib})
+    if(BUILD_SHARED_LIBS AND PITHORAMA_STATIC_TWINS)
+      pithorama_static_twin(${lib})
+    endif()
   endforeach()
   pithorama_install_headers()
   pithorama_install_cmake_package("${libraries}")
@@ -57,14 +74,41 @@ function(pithorama_package)
   if(BUILD_SHARED_LIBS)
     pithorama_program_rpath(mkquotes ${CMAKE_INSTALL_BINDIR})
     pithorama_program_rpath(quote ${CMAKE_INSTALL_BINDIR})
+    pithorama_program_rpath(isapi-host ${CMAKE_INSTALL_BINDIR})
     pithorama_program_rpath(pithorama ${PITHORAMA_CGI_DIR})
   endif()
   install(FILES ${pithorama_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   if(WIN32)
     pithorama_install_windows_folder()
   else()
-    include(${pithorama_SOURCE_DIR}/cmake/DebianPackage.cmake)
+    pithorama_install_hosts()
   endif()
+endfunction()
+
+# The stand-in hosts beside the quote tools. nsapi-host's server library is a
+# private one, in lib/pithorama/, found through the host's run path.
+function(pithorama_install_hosts)
+  if(TARGET isapi-host)
+    install(TARGETS isapi-host)
+  endif()
+  if(TARGET nsapi-host)
+    set(private ${CMAKE_INSTALL_LIBDIR}/pithorama)
+    install(TARGETS nsapiserver LIBRARY DESTINATION ${private})
+    if(IS_ABSOLUTE ${CMAKE_INSTALL_LIBDIR})
+      set_target_properties(nsapi-host PROPERTIES INSTALL_RPATH ${private})
+    else()
+      set_target_properties(nsapi-host PROPERTIES INSTALL_RPATH ${CMAKE_INSTALL_PREFIX}/${private})
+    endif()
+    install(TARGETS nsapi-host)
+  endif()
+endfunction()
+
+# lib<name>.a from the objects of the shared library <name>: compiled once,
+# position-independent either way.
+function(pithorama_static_twin lib)
+  add_library(${lib}_static STATIC $<TARGET_OBJECTS:${lib}>)
+  set_target_properties(${lib}_static PROPERTIES OUTPUT_NAME pithorama-${lib})
+  install(TARGETS ${lib}_static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endfunction()
 
 # What a Windows install adds, so that the folder can be copied to a Windows
@@ -97,7 +141,7 @@ endfunction()
 function(pithorama_package_library lib)
   add_library(pithorama::${lib} ALIAS ${lib})
   set_target_properties(${lib} PROPERTIES OUTPUT_NAME pithorama-${lib} EXPORT_NAME ${lib}
-                                          VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION})
+                                          VERSION ${PROJECT_VERSION} SOVERSION ${PITHORAMA_SOVERSION})
   target_compile_features(${lib} PUBLIC cxx_std_20)
   target_include_directories(${lib} PUBLIC $<BUILD_INTERFACE:${pithorama_BINARY_DIR}/include>)
   install(TARGETS ${lib} EXPORT pithoramaTargets
@@ -108,8 +152,13 @@ function(pithorama_package_library lib)
 endfunction()
 
 # An installed program finds the package's shared libraries relative to its
-# own folder, so any prefix works without the loader's configuration.
+# own folder, so any prefix works without the loader's configuration. Not
+# where the loader looks anyway (/usr/lib/<triplet>): a package must not set
+# a run path there.
 function(pithorama_program_rpath program folder)
+  if(CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+    return()
+  endif()
   if(TARGET ${program} AND NOT IS_ABSOLUTE ${folder})
     file(RELATIVE_PATH libdir /${folder} /${CMAKE_INSTALL_LIBDIR})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/${libdir}")
