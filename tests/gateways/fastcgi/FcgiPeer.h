@@ -25,7 +25,8 @@ constexpr auto kPeerPatience = std::chrono::seconds(30);
 
 // The records of a begin request and a whole params stream.
 inline std::string BeginRecord(uint16_t id, uint16_t role = kFcgiResponder, bool keep = true) {
-  return Record(kFcgiBeginRequest, id, Bytes(EncodeBeginRequest({role, keep ? kFcgiKeepConn : 0})));
+  return Record(kFcgiBeginRequest, id,
+                Bytes(EncodeBeginRequest({role, static_cast<uint8_t>(keep ? kFcgiKeepConn : 0)})));
 }
 
 inline std::string ParamsRecords(uint16_t id, const std::map<std::string, std::string>& params) {

@@ -118,7 +118,9 @@ TEST(FastCgiProtocol, AbortRequest) {
     ASSERT_TRUE(web.Send(c.before + Record(kFcgiAbortRequest, 1, "")));
     ASSERT_TRUE(web.ReadUntil(kFcgiEndRequest, 1));
     EXPECT_EQ(web.Stdout(1), "");
-    if (c.handlerRuns) EXPECT_EQ(readResult.load(), -1);
+    if (c.handlerRuns) {
+      EXPECT_EQ(readResult.load(), -1);
+    }
     // The connection serves on.
     ASSERT_TRUE(web.Send(Request(2, kGet)));
     EXPECT_TRUE(web.ReadUntil(kFcgiEndRequest, 2));
