@@ -38,7 +38,9 @@ void TFcgiConnection::Serve(TFcgiDispatcher& dispatcher) {
         open = false;
       }
     }
+    HandOn();
   }
+  HandOn();
   // A request in flight is aborted: its handler finishes, its answer is dropped.
   std::shared_ptr<TFcgiRequest> left;
   {
@@ -197,8 +199,19 @@ TFcgiConnection::TNext TFcgiConnection::Params(uint16_t id, std::string_view con
     std::lock_guard<std::mutex> hold(stateLock_);
     dispatched_ = true;
   }
-  dispatcher_->Dispatch(std::move(request));
+  ready_ = std::move(request);
   return TNext::Read;
+}
+
+// Once the records at hand are read: a request whose body came with its
+// variables (a GET, a small form) is served on this thread, saving the hand
+// over to a request thread; one whose body is still coming, or one that
+// finds every request slot busy, goes to the request threads.
+void TFcgiConnection::HandOn() {
+  if (!ready_) return;
+  std::shared_ptr<TFcgiRequest> request = std::move(ready_);
+  if (request->InputComplete() && dispatcher_->ServeHere(*request)) return;
+  dispatcher_->Dispatch(std::move(request));
 }
 
 TFcgiConnection::TNext TFcgiConnection::Stdin(uint16_t id, std::string_view content) {

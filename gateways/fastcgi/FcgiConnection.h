@@ -29,6 +29,10 @@ class TFcgiDispatcher {
   virtual ~TFcgiDispatcher() = default;
   // Queues a request whose variables are complete for a request thread.
   virtual void Dispatch(std::shared_ptr<TFcgiRequest> request) = 0;
+  // Serves a request whose body is complete on the calling (connection)
+  // thread when a request slot is free, and finishes it; false when every
+  // slot is busy.
+  virtual bool ServeHere(TFcgiRequest& request) = 0;
   // True once the server stops: no new request is begun.
   virtual bool Stopping() const = 0;
   // What a get-values record is answered.
@@ -72,6 +76,7 @@ class TFcgiConnection : public std::enable_shared_from_this<TFcgiConnection>, pr
   void EndWithoutRequest(uint16_t id, uint8_t protocolStatus);
   void LogFault(std::string_view what);
   std::shared_ptr<TFcgiRequest> Current(uint16_t id);
+  void HandOn();
   void WaitForRequestEnd();
 
   TStreamConnection stream_;
@@ -90,6 +95,9 @@ class TFcgiConnection : public std::enable_shared_from_this<TFcgiConnection>, pr
   bool ending_ = false;                    // no new request: the connection ends
   bool stopped_ = false;
   TFcgiParamsDecoder params_;  // connection thread only
+  // A request whose variables are complete, not yet handed on: served here
+  // when its body came with them, else queued (connection thread only).
+  std::shared_ptr<TFcgiRequest> ready_;
 };
 
 }  // namespace pithorama

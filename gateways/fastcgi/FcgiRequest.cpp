@@ -43,6 +43,11 @@ bool TFcgiRequest::Aborted() const {
   return aborted_;
 }
 
+bool TFcgiRequest::InputComplete() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return inputEnded_ || aborted_;
+}
+
 int64_t TFcgiRequest::ReadInput(void* buffer, size_t count) {
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [&] { return inputHeld_ > 0 || inputEnded_ || aborted_; });

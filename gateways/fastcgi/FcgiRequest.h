@@ -61,6 +61,9 @@ class TFcgiRequest {
   // record, and tells the connection that the request is over. Once.
   void Finish(uint32_t appStatus);
   bool Aborted() const;
+  // The whole body has arrived (or the request was aborted): serving it
+  // needs nothing more from the connection.
+  bool InputComplete() const;
 
  private:
   void Flush();

@@ -54,7 +54,8 @@ void TFcgiServer::AcceptLoop() {
   for (;;) {
     {
       std::unique_lock<std::mutex> hold(lock_);
-      changed_.wait(hold, [&] { return stopping_ || connectionThreads_ < kMaxConnections; });
+      connectionsChanged_.wait(hold,
+                               [&] { return stopping_ || connectionThreads_ < kMaxConnections; });
       if (stopping_) return;
     }
     if (!listener_->Accept(connection)) return;
@@ -92,13 +93,13 @@ void TFcgiServer::ServeConnection(std::shared_ptr<TFcgiConnection> connection) {
   connections_.erase(connection);
   connection.reset();
   --connectionThreads_;
-  changed_.notify_all();
+  connectionsChanged_.notify_all();
 }
 
 void TFcgiServer::Dispatch(std::shared_ptr<TFcgiRequest> request) {
   std::lock_guard<std::mutex> hold(lock_);
   queue_.push_back(std::move(request));
-  changed_.notify_all();
+  queued_.notify_one();
 }
 
 bool TFcgiServer::Stopping() const {
@@ -110,25 +111,48 @@ TFcgiCapacity TFcgiServer::Capacity() const {
   return {static_cast<unsigned>(kMaxConnections), settings_.Threads, false};
 }
 
+// A request slot is free when fewer than Threads requests are being served;
+// the request threads and the connection threads that serve here share them.
+bool TFcgiServer::ServeHere(TFcgiRequest& request) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (busy_ >= settings_.Threads) return false;
+    ++busy_;
+  }
+  RunHandler(request);
+  return true;
+}
+
 void TFcgiServer::RequestLoop() {
   for (;;) {
     std::shared_ptr<TFcgiRequest> request;
     {
       std::unique_lock<std::mutex> hold(lock_);
-      changed_.wait(hold, [&] { return !queue_.empty() || poolEnds_; });
+      queued_.wait(hold, [&] {
+        return (!queue_.empty() && busy_ < settings_.Threads) || (queue_.empty() && poolEnds_);
+      });
       if (queue_.empty()) return;
       request = std::move(queue_.front());
       queue_.pop_front();
+      ++busy_;
     }
-    try {
-      handler_(*request);
-    } catch (const std::exception& error) {
-      WriteErrorLog("FastCGI request failed: " + std::string(error.what()));
-    } catch (...) {
-      WriteErrorLog("FastCGI request failed");
-    }
-    request->Finish(0);
+    RunHandler(*request);
   }
+}
+
+// Serves the request, finishes it and frees its slot.
+void TFcgiServer::RunHandler(TFcgiRequest& request) {
+  try {
+    handler_(request);
+  } catch (const std::exception& error) {
+    WriteErrorLog("FastCGI request failed: " + std::string(error.what()));
+  } catch (...) {
+    WriteErrorLog("FastCGI request failed");
+  }
+  request.Finish(0);
+  std::lock_guard<std::mutex> hold(lock_);
+  --busy_;
+  if (!queue_.empty()) queued_.notify_one();
 }
 
 void TFcgiServer::Stop() {
@@ -137,16 +161,16 @@ void TFcgiServer::Stop() {
   stopping_ = true;
   if (listener_ != nullptr) listener_->Stop();
   for (const auto& connection : connections_) connection->Stop();
-  changed_.notify_all();
+  connectionsChanged_.notify_all();
 }
 
 void TFcgiServer::Wait() {
   if (acceptor_.joinable()) acceptor_.join();
   {
     std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [&] { return connectionThreads_ == 0; });
+    connectionsChanged_.wait(hold, [&] { return connectionThreads_ == 0; });
     poolEnds_ = true;
-    changed_.notify_all();
+    queued_.notify_all();
   }
   for (std::thread& thread : pool_)
     if (thread.joinable()) thread.join();

@@ -60,6 +60,8 @@ class TFcgiServer : private TFcgiDispatcher {
 
  private:
   void Dispatch(std::shared_ptr<TFcgiRequest> request) override;
+  bool ServeHere(TFcgiRequest& request) override;
+  void RunHandler(TFcgiRequest& request);
   bool Stopping() const override;
   TFcgiCapacity Capacity() const override;
   void AcceptLoop();
@@ -74,10 +76,14 @@ class TFcgiServer : private TFcgiDispatcher {
   std::vector<std::thread> pool_;
 
   mutable std::mutex lock_;
-  std::condition_variable changed_;
+  // One request wakes one request thread; the acceptor and Wait watch the
+  // connections.
+  std::condition_variable queued_;
+  std::condition_variable connectionsChanged_;
   std::deque<std::shared_ptr<TFcgiRequest>> queue_;
   std::set<std::shared_ptr<TFcgiConnection>> connections_;
   size_t connectionThreads_ = 0;
+  unsigned busy_ = 0;  // requests being served, on any thread: at most Threads
   bool stopping_ = false;
   bool poolEnds_ = false;
 };
