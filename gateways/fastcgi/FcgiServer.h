@@ -1,7 +1,10 @@
 // The FastCGI server of a process: one thread takes the connections of a
 // listener, a thread per connection reads its records, and a pool of request
 // threads serves the requests, each with the request state of its own thread.
-// A connection that waits for its next request holds no request thread.
+// A request whose body came with its variables is served on its connection's
+// thread instead when a request slot is free; the slots (Threads) bound the
+// requests served at once. A connection that waits for its next request holds
+// no slot.
 //
 //   TFcgiServer server([&](TFcgiRequest& r) { engine.ServeRequest(r); }, {8, {}});
 //   server.Start(listener);
