@@ -228,8 +228,10 @@ TStringList TISAPIEngine::GetFieldValues(std::string_view name) {
 }
 
 void TISAPIEngine::WriteStatusLine() {
-  if (TEXTENSION_CONTROL_BLOCK* block = isapiState.ExtensionBlock)
-    block->dwHttpStatusCode = static_cast<DWORD>(std::max(RequestState().StatusCode, 200));
+  // Only a chosen status: without one the block stays as the server filled it.
+  const int32_t status = RequestState().StatusCode;
+  TEXTENSION_CONTROL_BLOCK* block = isapiState.ExtensionBlock;
+  if (block != nullptr && status != 0) block->dwHttpStatusCode = static_cast<DWORD>(status);
   THttpEngine::WriteStatusLine();
 }
 

@@ -48,8 +48,8 @@ class TISAPIEngine : public THttpEngine {
   std::string GetField(std::string_view name, std::string_view defaultValue) override;
   TStringList GetFieldNames() override;
   TStringList GetFieldValues(std::string_view name) override;
-  // The status line, and the status code in the control block for the
-  // server's log.
+  // The status line, and a status the program chose in the control block
+  // for the server's log.
   void WriteStatusLine() override;
   bool IsActiveGateway() override;
 

@@ -56,6 +56,20 @@ TEST(AnswerStatus, WrittenWhereTheServerExpectsIt) {
          e.Write("<a href=\"http://x/\">x</a>");
        },
        "HTTP/1.0 303 See Other\r\nLocation:http://x/\r\n\r\n<a href=\"http://x/\">x</a>"},
+      {"cookie line between status and redirect", "lighttpd",
+       [](THttpEngine& e) {
+         EXPECT_TRUE(e.SetStatus(303));
+         e.AddHeader("Set-Cookie", "a=; Max-Age=0");
+         EXPECT_TRUE(e.Redirect("/", 303));
+       },
+       "HTTP/1.0 303 See Other\r\nSet-Cookie:a=; Max-Age=0\r\nLocation:/\r\n\r\n"},
+      {"redirect under another status refused", "lighttpd",
+       [](THttpEngine& e) {
+         EXPECT_TRUE(e.SetStatus(303));
+         e.AddHeader("X-A", "1");
+         EXPECT_FALSE(e.Redirect("/", 302));
+       },
+       "HTTP/1.0 303 See Other\r\nX-A:1\r\n" + kType + "\r\n"},
       {"redirect under NETSCAPE", "Netscape-Enterprise/3.6",
        [](THttpEngine& e) { EXPECT_TRUE(e.Redirect("/n", 301)); },
        "Status:301 Moved Permanently\r\nLocation:/n\r\n\r\n"},
