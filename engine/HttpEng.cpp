@@ -299,13 +299,25 @@ void THttpEngine::WriteBuffer(const void*, size_t) {
 
 int64_t THttpEngine::ReadBuffer(void*, size_t) { return 0; }
 
-void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
+std::string THttpEngine::HeaderLine(std::string_view name, std::string_view value) {
   // A line that servers would refuse, or that would let request text add
   // lines of its own, is never written.
   if (!IsHttpToken(name)) {
     WriteErrorLog("Header line refused, its name is no HTTP token: " + std::string(name));
-    return;
+    return {};
   }
+  std::string line;
+  line.reserve(name.size() + value.size() + 3);
+  line.append(name).append(":");
+  for (char c : value)
+    if (c != '\r' && c != '\n') line.push_back(c);
+  line.append("\r\n");
+  return line;
+}
+
+void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
+  const std::string line = HeaderLine(name, value);
+  if (line.empty()) return;
   TRequestState& state = requestState;
   if (AutoHttpHeader && state.HeaderStarted == 0) {
     state.HeaderStarted = 1;
@@ -315,12 +327,6 @@ void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
         state.StatusCode != 0)
       WriteStatusLine();
   }
-  std::string line;
-  line.reserve(name.size() + value.size() + 3);
-  line.append(name).append(":");
-  for (char c : value)
-    if (c != '\r' && c != '\n') line.push_back(c);
-  line.append("\r\n");
   Write(line);
 }
 

@@ -173,6 +173,10 @@ class THttpEngine : public TComponent {
   // is written only when the program chose a status (without one the server
   // makes its own line, as it always did).
   void WriteStatus(bool statusLine);
+  // "name:value" and CR LF, the value without CR and LF of its own, so that
+  // request text cannot add lines; empty, and a line in the error log, when
+  // the name is no HTTP token.
+  std::string HeaderLine(std::string_view name, std::string_view value);
 
  private:
   void ServeGuarded();

@@ -304,15 +304,16 @@ int64_t TCGIWinEngine::ReadBuffer(void* buffer, size_t count) {
 // A header line goes out as text; no status line is ever written, so the
 // output file starts with the header lines and the web server makes the
 // status line. A status the program chose goes first as a "Status:" line.
+// The line follows the engine's rules (HeaderLine): no line of a name that
+// is no token, no CR or LF from the value.
 void TCGIWinEngine::AddHeader(std::string_view name, std::string_view value) {
+  const std::string line = HeaderLine(name, value);
+  if (line.empty()) return;
   TRequestState& state = RequestState();
   if (state.HeaderStarted == 0) {
     state.HeaderStarted = 1;
     if (state.StatusCode != 0) TCGIWinEngine::Write("Status:" + StatusText() + "\r\n");
   }
-  std::string line;
-  line.reserve(name.size() + value.size() + 3);
-  line.append(name).append(":").append(value).append("\r\n");
   TCGIWinEngine::Write(line);
 }
 
