@@ -46,6 +46,15 @@ std::string TFormFields::Value(std::string_view name, std::string_view defaultVa
   return result;
 }
 
+TStringList TFormFields::Values(std::string_view name) const {
+  TStringList values;
+  const auto chain = chains_.find(Trim(UpperCase(name)));
+  if (chain == chains_.end()) return values;
+  for (size_t i = chain->second.First; i != kNone; i = fields_[i].Next)
+    values.push_back(fields_[i].Value);
+  return values;
+}
+
 TStringList TFormFields::Names() const {
   TStringList names;
   for (const TField& field : fields_)

@@ -30,6 +30,8 @@ class TFormFields {
   // The field's value, or the values of a field that occurs several times
   // joined by CR LF in their order; defaultValue when there is no such field.
   std::string Value(std::string_view name, std::string_view defaultValue) const;
+  // Every value of the field in order, each whole; empty when there is none.
+  TStringList Values(std::string_view name) const;
   // The decoded names in order, a repeated name listed once per run of repeats.
   TStringList Names() const;
 

@@ -206,4 +206,14 @@ void TGeneralHttpEngine::DestroyLock(TLock* lock) {
   if (THttpEngine* engine = CurrentEngine()) engine->DestroyLock(lock);
 }
 
+TStringList TGeneralHttpEngine::GetFieldValues(std::string_view name) {
+  return Forward<TStringList>([&](THttpEngine& e) { return e.GetFieldValues(name); });
+}
+bool TGeneralHttpEngine::SetStatus(int32_t code, std::string_view reason) {
+  return Forward<bool>([&](THttpEngine& e) { return e.SetStatus(code, reason); });
+}
+bool TGeneralHttpEngine::Redirect(std::string_view url, int32_t code) {
+  return Forward<bool>([&](THttpEngine& e) { return e.Redirect(url, code); });
+}
+
 }  // namespace pithorama

@@ -150,6 +150,13 @@ class TGeneralHttpEngine : public TGeneralHttpComponent {
   virtual void LeaveLock(TLock* lock);
   virtual void DestroyLock(TLock* lock);
 
+  // Forwards of the engine's later additions (see THttpEngine): every value
+  // of a repeated field, the answer's status and a redirect. On a thread
+  // without a current engine they answer empty or false.
+  virtual TStringList GetFieldValues(std::string_view name);
+  virtual bool SetStatus(int32_t code, std::string_view reason = {});
+  virtual bool Redirect(std::string_view url, int32_t code = 302);
+
  private:
   THttpEngine* CreateGateway(const TGatewayRecord& gateway, const TStartFacts& start);
 

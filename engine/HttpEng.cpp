@@ -142,6 +142,8 @@ void THttpEngine::ServeGuarded() {
   state.CurrentEngine = this;
   state.HeaderSent = 0;
   state.HeaderStarted = 0;
+  state.StatusCode = 0;
+  state.StatusReason.clear();
   if (IsActiveGateway()) {
     PrepareSession();
     state.SessionLines = std::make_unique<TStringList>();
@@ -208,24 +210,59 @@ TObject* THttpEngine::GetRequestThread() { return nullptr; }
 
 // ---- the answer and its auto header --------------------------------------------
 
-namespace {
+void THttpEngine::WriteStatusLine() {
+  WriteStatus(!Contains(UpperCase(GetServerSoftware()), "NETSCAPE"));
+}
 
-// A token of RFC 9110 (section 5.6.2): one or more of the letters, digits and
-// !#$%&'*+-.^_`|~ that a header name is made of.
-bool IsHttpToken(std::string_view text) {
-  constexpr std::string_view kSigns = "!#$%&'*+-.^_`|~";
-  if (text.empty()) return false;
-  for (char c : text) {
-    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!alnum && kSigns.find(c) == std::string_view::npos) return false;
+void THttpEngine::WriteStatus(bool statusLine) {
+  if (statusLine)
+    WriteLine("HTTP/1.0 " + StatusText());
+  else if (requestState.StatusCode != 0)
+    WriteLine("Status:" + StatusText());
+}
+
+std::string THttpEngine::StatusText() const {
+  const TRequestState& state = requestState;
+  if (state.StatusCode == 0) return "200 OK";
+  return std::to_string(state.StatusCode) + " " + state.StatusReason;
+}
+
+bool THttpEngine::SetStatus(int32_t code, std::string_view reason) {
+  TRequestState& state = requestState;
+  const std::string what = "Status " + std::to_string(code) + " refused: ";
+  if (code < 100 || code > 599) {
+    WriteErrorLog(what + "no HTTP status code");
+    return false;
   }
+  if (!AutoHttpHeader || state.HeaderStarted != 0 || state.HeaderSent != 0) {
+    WriteErrorLog(what + "the header is the program's own or has begun");
+    return false;
+  }
+  state.StatusCode = code;
+  state.StatusReason = reason.empty() ? std::string(HttpReasonPhrase(code)) : std::string();
+  // Control characters would end the status line early.
+  for (char c : reason)
+    if (static_cast<unsigned char>(c) >= 32 && c != 127) state.StatusReason.push_back(c);
   return true;
 }
 
-}  // namespace
-
-void THttpEngine::WriteStatusLine() {
-  if (!Contains(UpperCase(GetServerSoftware()), "NETSCAPE")) WriteLine("HTTP/1.0 200 OK");
+bool THttpEngine::Redirect(std::string_view url, int32_t code) {
+  if (code < 300 || code > 399) {
+    WriteErrorLog("Redirect with status " + std::to_string(code) + " refused: no redirect code");
+    return false;
+  }
+  // Header lines of its own (cookies) go after a status the program chose
+  // first; the redirect then follows them.
+  TRequestState& state = requestState;
+  const bool chosen = state.StatusCode == code && state.HeaderSent == 0;
+  if (!chosen && !SetStatus(code)) return false;
+  AddHeader("Location", url);
+  // A gateway whose server sends the redirect itself marks the header sent.
+  if (state.HeaderSent == 0) {
+    state.HeaderSent = 1;
+    EndHeaders();
+  }
+  return true;
 }
 
 void THttpEngine::Write(std::string_view text) {
@@ -263,19 +300,12 @@ void THttpEngine::WriteBuffer(const void*, size_t) {
 
 int64_t THttpEngine::ReadBuffer(void*, size_t) { return 0; }
 
-void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
+std::string THttpEngine::HeaderLine(std::string_view name, std::string_view value) {
   // A line that servers would refuse, or that would let request text add
   // lines of its own, is never written.
   if (!IsHttpToken(name)) {
     WriteErrorLog("Header line refused, its name is no HTTP token: " + std::string(name));
-    return;
-  }
-  TRequestState& state = requestState;
-  if (AutoHttpHeader && state.HeaderStarted == 0) {
-    state.HeaderStarted = 1;
-    // A redirect goes out without a status line: the server makes its own.
-    if (std::string_view("LOCATION").find(UpperCase(name)) == std::string_view::npos)
-      WriteStatusLine();
+    return {};
   }
   std::string line;
   line.reserve(name.size() + value.size() + 3);
@@ -283,6 +313,21 @@ void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
   for (char c : value)
     if (c != '\r' && c != '\n') line.push_back(c);
   line.append("\r\n");
+  return line;
+}
+
+void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
+  const std::string line = HeaderLine(name, value);
+  if (line.empty()) return;
+  TRequestState& state = requestState;
+  if (AutoHttpHeader && state.HeaderStarted == 0) {
+    state.HeaderStarted = 1;
+    // A redirect goes out without a status line: the server makes its own;
+    // unless the program chose the status itself.
+    if (std::string_view("LOCATION").find(UpperCase(name)) == std::string_view::npos ||
+        state.StatusCode != 0)
+      WriteStatusLine();
+  }
   Write(line);
 }
 
@@ -329,6 +374,17 @@ class TEngineBody : public TByteSource {
 };
 
 }  // namespace
+
+TStringList THttpEngine::GetFieldValues(std::string_view name) {
+  const std::string joined = GetField(name, NotAvailable);
+  TStringList values;
+  if (joined == NotAvailable) return values;
+  size_t from = 0;
+  for (size_t at; (at = joined.find("\r\n", from)) != std::string::npos; from = at + 2)
+    values.push_back(joined.substr(from, at - from));
+  values.push_back(joined.substr(from));
+  return values;
+}
 
 std::string THttpEngine::ReadMultipartInput() {
   requestState.TempFiles = std::make_unique<TStringList>();

@@ -49,6 +49,8 @@ struct TRequestState {
   std::unique_ptr<TStringList> SessionLines;
   std::string SessionFile;
   TDateTime SessionFileDate = 0;
+  int32_t StatusCode = 0;    // the answer's status chosen by SetStatus; 0: the default 200
+  std::string StatusReason;  // its reason phrase
 };
 
 // The calling thread's request state.
@@ -130,6 +132,28 @@ class THttpEngine : public TComponent {
   virtual void LeaveLock(TLock* lock);
   virtual void DestroyLock(TLock* lock);
   virtual bool IsActiveGateway() = 0;
+  // Every value of a field that occurs several times, each whole and in order
+  // (a value may hold CR LF of its own); empty when there is no such field.
+  // The base splits what GetField joins; the gateways that keep the request's
+  // url-encoded input answer from it directly.
+  virtual TStringList GetFieldValues(std::string_view name);
+
+  // Chooses the answer's status, e.g. SetStatus(404) or SetStatus(503, "Busy"),
+  // the same way under every gateway: each writes it where its server expects
+  // it (a status line, a "Status:" header line, or the server's own call). An
+  // empty reason takes the usual phrase of the code. Only before the first
+  // header line: false, and a line in the error log, when the header has
+  // begun, for a code outside 100 to 599 or with AutoHttpHeader off.
+  bool SetStatus(int32_t code, std::string_view reason = {});
+  // Sends a redirect to `url` with the status `code` (300 to 399): the status,
+  // a Location line and the end of the header. Text written afterwards is the
+  // answer's body. Header lines of the program's own (a cookie) may come
+  // between SetStatus(code) and Redirect(url, code). False, and a line in the
+  // error log, when the header has begun under another status or the code is
+  // no redirect.
+  bool Redirect(std::string_view url, int32_t code = 302);
+  // The chosen status as "404 Not Found"; "200 OK" when none was chosen.
+  std::string StatusText() const;
 
   void WriteLine(std::string_view text);
   // The request cycle; see HttpEng.cpp.
@@ -145,6 +169,17 @@ class THttpEngine : public TComponent {
   std::string ReadStandardContent();
   void PrepareSession();
   void SaveSession();
+
+ protected:
+  // The status of the answer, for a gateway's WriteStatusLine: the status
+  // line itself when `statusLine`, otherwise a "Status:" header line, which
+  // is written only when the program chose a status (without one the server
+  // makes its own line, as it always did).
+  void WriteStatus(bool statusLine);
+  // "name:value" and CR LF, the value without CR and LF of its own, so that
+  // request text cannot add lines; empty, and a line in the error log, when
+  // the name is no HTTP token.
+  std::string HeaderLine(std::string_view name, std::string_view value);
 
  private:
   void ServeGuarded();

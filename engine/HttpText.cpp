@@ -216,4 +216,62 @@ std::optional<std::string> CookieValue(std::string_view cookieHeader, std::strin
 std::string HtmlEscape(std::string_view text) { return Escaped(text, false); }
 std::string HtmlAttributeEscape(std::string_view text) { return Escaped(text, true); }
 
+bool IsHttpToken(std::string_view text) {
+  constexpr std::string_view kSigns = "!#$%&'*+-.^_`|~";
+  if (text.empty()) return false;
+  for (char c : text) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum && kSigns.find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
+std::string_view HttpReasonPhrase(int code) {
+  static const struct {
+    int code;
+    std::string_view phrase;
+  } kPhrases[] = {
+      {100, "Continue"},
+      {101, "Switching Protocols"},
+      {200, "OK"},
+      {201, "Created"},
+      {202, "Accepted"},
+      {203, "Non-Authoritative Information"},
+      {204, "No Content"},
+      {205, "Reset Content"},
+      {206, "Partial Content"},
+      {300, "Multiple Choices"},
+      {301, "Moved Permanently"},
+      {302, "Found"},
+      {303, "See Other"},
+      {304, "Not Modified"},
+      {307, "Temporary Redirect"},
+      {308, "Permanent Redirect"},
+      {400, "Bad Request"},
+      {401, "Unauthorized"},
+      {403, "Forbidden"},
+      {404, "Not Found"},
+      {405, "Method Not Allowed"},
+      {406, "Not Acceptable"},
+      {408, "Request Timeout"},
+      {409, "Conflict"},
+      {410, "Gone"},
+      {411, "Length Required"},
+      {412, "Precondition Failed"},
+      {413, "Content Too Large"},
+      {414, "URI Too Long"},
+      {415, "Unsupported Media Type"},
+      {422, "Unprocessable Content"},
+      {429, "Too Many Requests"},
+      {500, "Internal Server Error"},
+      {501, "Not Implemented"},
+      {502, "Bad Gateway"},
+      {503, "Service Unavailable"},
+      {504, "Gateway Timeout"},
+  };
+  for (const auto& entry : kPhrases)
+    if (entry.code == code) return entry.phrase;
+  return {};
+}
+
 }  // namespace pithorama

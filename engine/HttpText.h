@@ -74,6 +74,14 @@ std::string HtmlEscape(std::string_view text);
 // either kind of quotes.
 std::string HtmlAttributeEscape(std::string_view text);
 
+// A token of RFC 9110 (section 5.6.2): one or more of the letters, digits and
+// !#$%&'*+-.^_`|~ that a header name or a cookie name is made of.
+bool IsHttpToken(std::string_view text);
+
+// The usual reason phrase of an HTTP status code ("Not Found" for 404, as in
+// RFC 9110); empty for a code that has none.
+std::string_view HttpReasonPhrase(int code);
+
 // "Sun,  06 Nov 1994 08:49:37 GMT" for a local date-time: the local time is
 // moved to GMT with the zone offset in force at that date. Note the two blanks
 // after the comma.

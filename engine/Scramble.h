@@ -12,4 +12,8 @@ namespace pithorama {
 // and rotated right by ((|key| mod 2483) + i) mod 8 bits, i counted from 1.
 std::string ScrambleString(std::string_view text, int32_t key);
 
+// The text that ScrambleString(text, key) was made from:
+// UnscrambleString(ScrambleString(t, k), k) == t for every text and key.
+std::string UnscrambleString(std::string_view text, int32_t key);
+
 }  // namespace pithorama

@@ -312,8 +312,7 @@ TObject* TCGIStdEngine::GetRequestThread() { return CurrentRequestThread(); }
 
 void TCGIStdEngine::WriteStatusLine() {
   const std::string software = UpperCase(GetServerSoftware());
-  if (!Contains(software, "NETSCAPE") && !Contains(software, "APACHE"))
-    WriteLine("HTTP/1.0 200 OK");
+  WriteStatus(!Contains(software, "NETSCAPE") && !Contains(software, "APACHE"));
 }
 
 void TCGIStdEngine::Write(std::string_view text) {
@@ -361,6 +360,10 @@ std::string TCGIStdEngine::GetField(std::string_view name, std::string_view defa
 }
 
 TStringList TCGIStdEngine::GetFieldNames() { return cgiState.RequestFields.Names(); }
+
+TStringList TCGIStdEngine::GetFieldValues(std::string_view name) {
+  return cgiState.RequestFields.Values(name);
+}
 
 bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
 

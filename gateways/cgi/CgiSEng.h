@@ -32,6 +32,7 @@ class TCGIStdEngine : public THttpEngine {
   std::string GetVariable(std::string_view name) override;
   std::string GetField(std::string_view name, std::string_view defaultValue) override;
   TStringList GetFieldNames() override;
+  TStringList GetFieldValues(std::string_view name) override;
   bool IsActiveGateway() override;
 
   // The request's content: the body, or the query string of a GET.

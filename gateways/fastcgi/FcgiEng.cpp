@@ -147,11 +147,13 @@ int64_t TFastCgiEngine::ReadBuffer(void* buffer, size_t count) {
 // ---- the answer --------------------------------------------------------------------
 
 // The web server makes the status line; an answer that names no "Status"
-// line is a 200.
-void TFastCgiEngine::WriteStatusLine() {}
+// line is a 200. A status the program chose goes out as a "Status:" line.
+void TFastCgiEngine::WriteStatusLine() { WriteStatus(false); }
 
 void TFastCgiEngine::AddHeader(std::string_view name, std::string_view value) {
-  if (AutoHttpHeader && RequestState().HeaderStarted == 0 && UpperCase(name) == "LOCATION")
+  const TRequestState& state = RequestState();
+  if (AutoHttpHeader && state.HeaderStarted == 0 && state.StatusCode == 0 &&
+      UpperCase(name) == "LOCATION")
     WriteLine("Status: 302 Found");
   THttpEngine::AddHeader(name, value);
 }
@@ -184,6 +186,10 @@ std::string TFastCgiEngine::GetField(std::string_view name, std::string_view def
 }
 
 TStringList TFastCgiEngine::GetFieldNames() { return fcgiState.RequestFields.Names(); }
+
+TStringList TFastCgiEngine::GetFieldValues(std::string_view name) {
+  return fcgiState.RequestFields.Values(name);
+}
 
 // ---- the gateway record ----------------------------------------------------------------
 

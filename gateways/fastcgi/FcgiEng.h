@@ -42,9 +42,9 @@ class TFastCgiEngine : public THttpEngine {
 
   void ExecRequest() override;
   void WriteStatusLine() override;
-  // A Location line that opens the answer comes with "Status: 302 Found":
-  // some web servers (Apache's mod_proxy_fcgi) make no redirect of a
-  // Location line alone.
+  // A Location line that opens the answer comes with "Status: 302 Found"
+  // unless the program chose a status: some web servers (Apache's
+  // mod_proxy_fcgi) make no redirect of a Location line alone.
   void AddHeader(std::string_view name, std::string_view value) override;
   void Write(std::string_view text) override;
   void WriteBuffer(const void* data, size_t count) override;
@@ -52,6 +52,7 @@ class TFastCgiEngine : public THttpEngine {
   std::string GetVariable(std::string_view name) override;
   std::string GetField(std::string_view name, std::string_view defaultValue) override;
   TStringList GetFieldNames() override;
+  TStringList GetFieldValues(std::string_view name) override;
   bool IsActiveGateway() override { return true; }
 
  private:

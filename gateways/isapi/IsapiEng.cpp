@@ -221,6 +221,20 @@ TStringList TISAPIEngine::GetFieldNames() {
   return fields->Names();
 }
 
+TStringList TISAPIEngine::GetFieldValues(std::string_view name) {
+  std::optional<TFormFields>& fields = isapiState.RequestFields;
+  if (!fields) fields.emplace(isapiState.RequestContent);
+  return fields->Values(name);
+}
+
+void TISAPIEngine::WriteStatusLine() {
+  // Only a chosen status: without one the block stays as the server filled it.
+  const int32_t status = RequestState().StatusCode;
+  TEXTENSION_CONTROL_BLOCK* block = isapiState.ExtensionBlock;
+  if (block != nullptr && status != 0) block->dwHttpStatusCode = static_cast<DWORD>(status);
+  THttpEngine::WriteStatusLine();
+}
+
 // ---- variables -------------------------------------------------------------------
 
 std::string TISAPIEngine::GetVariable(std::string_view name) {
@@ -285,8 +299,12 @@ void TISAPIEngine::WriteBuffer(const void* data, size_t count) {
 }
 
 void TISAPIEngine::AddHeader(std::string_view name, std::string_view value) {
-  if (UpperCase(name) == "LOCATION")
-    Redirect(value);
+  // A program that chose no status gets the server's redirect as it always
+  // did; one that chose 302 gets it only while its header has not begun.
+  const TRequestState& state = RequestState();
+  if (UpperCase(name) == "LOCATION" &&
+      (state.StatusCode == 0 || (state.StatusCode == 302 && state.HeaderStarted == 0)))
+    ServerRedirect(value);
   else
     THttpEngine::AddHeader(name, value);
 }
@@ -294,7 +312,7 @@ void TISAPIEngine::AddHeader(std::string_view name, std::string_view value) {
 // The server sends the redirect with its own status line and header, so the
 // request's header counts as sent: the request cycle adds none after it.
 // Locations of any length go whole.
-void TISAPIEngine::Redirect(std::string_view location) {
+void TISAPIEngine::ServerRedirect(std::string_view location) {
   TEXTENSION_CONTROL_BLOCK* block = isapiState.ExtensionBlock;
   if (block == nullptr || block->ServerSupportFunction == nullptr) {
     WriteErrorLog("Redirect outside an extension call refused: " + std::string(location));

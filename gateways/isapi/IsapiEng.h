@@ -40,12 +40,17 @@ class TISAPIEngine : public THttpEngine {
   // fails or brings nothing before `count` bytes have come.
   int64_t ReadBuffer(void* buffer, size_t count) override;
   // A header named Location (any letter case) becomes a redirect that the
-  // server sends.
+  // server sends, unless the program chose a status other than 302 or chose
+  // 302 and has begun its header.
   void AddHeader(std::string_view name, std::string_view value) override;
   // Never answers the not-available marker; a variable the server lacks is empty.
   std::string GetVariable(std::string_view name) override;
   std::string GetField(std::string_view name, std::string_view defaultValue) override;
   TStringList GetFieldNames() override;
+  TStringList GetFieldValues(std::string_view name) override;
+  // The status line, and a status the program chose in the control block
+  // for the server's log.
+  void WriteStatusLine() override;
   bool IsActiveGateway() override;
 
   // The work of the exported entry points (gateways/Isapiexp.cpp), on the
@@ -61,7 +66,7 @@ class TISAPIEngine : public THttpEngine {
  private:
   void ReadInput();
   void FireFirstExecRequest();
-  void Redirect(std::string_view location);
+  void ServerRedirect(std::string_view location);
 
   std::once_flag loaded_;
 };

@@ -329,6 +329,12 @@ TStringList TNSAPIEngine::GetFieldNames() {
   return fields->Names();
 }
 
+TStringList TNSAPIEngine::GetFieldValues(std::string_view name) {
+  std::optional<TFormFields>& fields = nsapiState.RequestFields;
+  if (!fields) fields.emplace(nsapiState.RequestContent);
+  return fields->Values(name);
+}
+
 // ---- the answer ----------------------------------------------------------------
 
 void TNSAPIEngine::SendBytes(const char* data, size_t count) {
@@ -366,7 +372,13 @@ void TNSAPIEngine::EndHeaders() {
   const TNsapiServerFunctions* fn = Server();
   TNsapiThreadState& state = nsapiState;
   if (fn == nullptr || state.ServerRequest == nullptr || state.ServerSession == nullptr) return;
-  fn->http_status(state.ServerSession, state.ServerRequest, PROTOCOL_OK, nullptr);
+  // The status the program chose, else 200 with the server's own phrase.
+  const TRequestState& request = RequestState();
+  if (request.StatusCode != 0)
+    fn->http_status(state.ServerSession, state.ServerRequest, request.StatusCode,
+                    request.StatusReason.c_str());
+  else
+    fn->http_status(state.ServerSession, state.ServerRequest, PROTOCOL_OK, nullptr);
   fn->http_start_response(state.ServerSession, state.ServerRequest);
 }
 

@@ -117,6 +117,7 @@ class TNSAPIEngine : public THttpEngine {
   std::string GetVariable(std::string_view name) override;
   std::string GetField(std::string_view name, std::string_view defaultValue) override;
   TStringList GetFieldNames() override;
+  TStringList GetFieldValues(std::string_view name) override;
   // Server critical sections; without a bound server, the platform's locks.
   TLock* CreateLock() override;
   void EnterLock(TLock* lock) override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "pithorama/engine/FormFields.h"
 #include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
@@ -302,11 +303,17 @@ int64_t TCGIWinEngine::ReadBuffer(void* buffer, size_t count) {
 
 // A header line goes out as text; no status line is ever written, so the
 // output file starts with the header lines and the web server makes the
-// status line.
+// status line. A status the program chose goes first as a "Status:" line.
+// The line follows the engine's rules (HeaderLine): no line of a name that
+// is no token, no CR or LF from the value.
 void TCGIWinEngine::AddHeader(std::string_view name, std::string_view value) {
-  std::string line;
-  line.reserve(name.size() + value.size() + 3);
-  line.append(name).append(":").append(value).append("\r\n");
+  const std::string line = HeaderLine(name, value);
+  if (line.empty()) return;
+  TRequestState& state = RequestState();
+  if (state.HeaderStarted == 0) {
+    state.HeaderStarted = 1;
+    if (state.StatusCode != 0) TCGIWinEngine::Write("Status:" + StatusText() + "\r\n");
+  }
   TCGIWinEngine::Write(line);
 }
 
@@ -335,6 +342,18 @@ std::string TCGIWinEngine::GetField(std::string_view name, std::string_view defa
     value += "\r\n" + more;
   }
   return value;
+}
+
+TStringList TCGIWinEngine::GetFieldValues(std::string_view name) {
+  if (!winState.RequestContent.empty()) return TFormFields(winState.RequestContent).Values(name);
+  if (GetRequestMethod() == "GET") return TFormFields(GetQueryString()).Values(name);
+  TStringList values;
+  std::string value = GetFormValue(name);
+  for (int n = 1; value != NotAvailable; ++n) {
+    values.push_back(value);
+    value = GetFormValue(std::string(name) + "_" + std::to_string(n));
+  }
+  return values;
 }
 
 std::string TCGIWinEngine::GetFormValue(std::string_view name) {

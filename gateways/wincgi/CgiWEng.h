@@ -40,6 +40,7 @@ class TCGIWinEngine : public THttpEngine {
   std::string GetVariable(std::string_view name) override;
   std::string GetField(std::string_view name, std::string_view defaultValue) override;
   TStringList GetFieldNames() override;
+  TStringList GetFieldValues(std::string_view name) override;
   bool IsActiveGateway() override;
 
   // A form field of the profile's form sections, or the not-available marker.

@@ -49,3 +49,22 @@ TEST(FormFields, Table) {
 }
 
 }  // namespace
+
+TEST(FormFields, EveryValueOfARepeatedField) {
+  const struct {
+    const char* text;
+    const char* name;
+    TStringList values;
+  } cases[] = {
+      {"a=1&b=2&A=3", "a", {"1", "3"}},
+      {"a=line+1%0D%0Aline+2&a=x", "a", {"line 1\r\nline 2", "x"}},  // a value's own CR LF stays
+      {"a=&a=+2+", " A ", {"", "2"}},
+      {"a=1", "b", {}},
+      {"", "a", {}},
+      {"flag&flag=1", "flag", {"", "1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(TFormFields(c.text).Values(c.name), c.values);
+  }
+}

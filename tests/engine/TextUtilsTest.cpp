@@ -247,3 +247,15 @@ TEST(CookieValue, Table) {
     EXPECT_EQ(CookieValue(c.header, c.cookie), c.value);
   }
 }
+
+TEST(HttpText, ReasonPhrases) {
+  const struct {
+    int code;
+    std::string_view phrase;
+  } cases[] = {{200, "OK"}, {302, "Found"}, {404, "Not Found"}, {503, "Service Unavailable"},
+               {299, ""},   {0, ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    EXPECT_EQ(HttpReasonPhrase(c.code), c.phrase);
+  }
+}

@@ -46,6 +46,28 @@ TEST(CgiGateway, StatusLineBySoftware) {
   }
 }
 
+// A status the program chose goes where the status line would go, or as a
+// Status line where the server makes the status line.
+TEST(CgiGateway, ChosenStatusBySoftware) {
+  const struct {
+    std::string software, probe, answer;
+  } cases[] = {
+      {"lighttpd/1.4.69", "status", "HTTP/1.0 404 Not Found\r\n" + kHeader + "<p>gone</p>[last]"},
+      {"Apache/2.4.71 (Debian)", "status",
+       "Status:404 Not Found\r\n" + kHeader + "<p>gone</p>[last]"},
+      {"nginx/1.22.1", "redirect", "HTTP/1.0 303 See Other\r\nLocation:/next\r\n\r\n[last]"},
+      {"Apache/2.4.71 (Debian)", "redirect",
+       "Status:303 See Other\r\nLocation:/next\r\n\r\n[last]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.software + " " + c.probe);
+    Hit hit =
+        HitProbe({{"SERVER_SOFTWARE", c.software}, {"PROBE", c.probe}, {"PROBE_NOFIRST", "1"}});
+    EXPECT_EQ(hit.answer, c.answer);
+    EXPECT_EQ(hit.log, "");
+  }
+}
+
 TEST(CgiGateway, ContentOfGetAndPost) {
   const struct {
     const char* name;

@@ -25,7 +25,9 @@ class TProbeForm : public TForm {
     if (auto limit = GetEnvironment("PROBE_LIMIT")) Web->SetAutoReadLimit(std::stoi(*limit));
     if (GetEnvironment("PROBE_NOREAD")) Web->SetAutoReadInput(false);
     if (auto folder = GetEnvironment("PROBE_TEMPDIR")) Web->SetTempDir(*folder);
-    Web->SetOnFirstExecRequest([this](TObject*) { Web->AddHeader("X-First", "1"); });
+    // A status is chosen before the first header line: those probes go without it.
+    if (!GetEnvironment("PROBE_NOFIRST"))
+      Web->SetOnFirstExecRequest([this](TObject*) { Web->AddHeader("X-First", "1"); });
     Web->SetOnExecRequest([this](TObject* sender) { Handle(sender); });
     Web->SetOnLastExecRequest([this](TObject*) { Web->Write("[last]"); });
   }
@@ -55,6 +57,11 @@ class TProbeForm : public TForm {
       // A request that takes long: PROBE_SLEEP_MS milliseconds.
       SleepMs(std::stoi(GetEnvironment("PROBE_SLEEP_MS").value_or("0")));
       Web->Write("<slept " + Web->GetField("n", "") + ">");
+    } else if (probe == "status") {
+      Web->SetStatus(404);
+      Web->Write("<p>gone</p>");
+    } else if (probe == "redirect") {
+      Web->Redirect("/next", 303);
     } else if (probe == "cookie") {
       Web->AddHeader("Set-Cookie", "probe=1; Path=/");
       Web->Write("<cookie>" + Web->GetCookie());

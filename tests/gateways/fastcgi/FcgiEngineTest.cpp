@@ -119,6 +119,28 @@ TEST(FastCgiEngine, AnswerHeaderRules) {
          e.Write("none");
        },
        {"Status:404 Not Found", "Content-Type:text/plain", "", "none"}},
+      {"status chosen through the engine",
+       false,
+       true,
+       [](TFastCgiEngine& e) {
+         EXPECT_TRUE(e.SetStatus(404));
+         e.Write("<p>");
+       },
+       {"Status:404 Not Found", "content-type:text/html", "", "<p>"}},
+      {"redirect with a chosen status",
+       false,
+       true,
+       [](TFastCgiEngine& e) { EXPECT_TRUE(e.Redirect("/next", 301)); },
+       {"Status:301 Moved Permanently", "Location:/next", ""}},
+      {"302 chosen, a cookie line, then the redirect: one Status line",
+       false,
+       true,
+       [](TFastCgiEngine& e) {
+         EXPECT_TRUE(e.SetStatus(302));
+         e.AddHeader("Set-Cookie", "a=1");
+         EXPECT_TRUE(e.Redirect("/next"));
+       },
+       {"Status:302 Found", "Set-Cookie:a=1", "Location:/next", ""}},
       {"no-cache lines",
        true,
        true,

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -191,6 +192,70 @@ TEST(IsapiAnswer, Redirects) {
     EXPECT_EQ(server.redirects, c.redirects);
     EXPECT_EQ(server.output, c.output);
     EXPECT_EQ(log.Text().find("refused the redirect") != std::string::npos, c.refuse);
+  }
+}
+
+// A chosen status goes to the server in the control block and opens the
+// answer; a 302 redirect is the server's own, any other is written out.
+TEST(IsapiAnswer, ChosenStatusAndRedirects) {
+  const struct {
+    const char* title;
+    std::function<void(THttpEngine&)> handler;
+    uint32_t code;
+    std::vector<std::string> redirects;
+    std::string output;
+  } cases[] = {
+      {"no status chosen: the block as the server filled it",
+       [](THttpEngine& e) { e.Write("<p>"); },
+       0,
+       {},
+       "HTTP/1.0 200 OK\r\ncontent-type:text/html\r\n\r\n<p>"},
+      {"no status chosen: a Location after a cookie line is still the server's",
+       [](THttpEngine& e) {
+         e.AddHeader("Set-Cookie", "a=1");
+         e.AddHeader("Location", "/there");
+       },
+       0,
+       {"/there"},
+       "HTTP/1.0 200 OK\r\nSet-Cookie:a=1\r\n"},
+      {"404",
+       [](THttpEngine& e) {
+         e.SetStatus(404);
+         e.Write("<p>");
+       },
+       404,
+       {},
+       "HTTP/1.0 404 Not Found\r\ncontent-type:text/html\r\n\r\n<p>"},
+      {"302 redirect by the server",
+       [](THttpEngine& e) { e.Redirect("/there"); },
+       0,
+       {"/there"},
+       ""},
+      {"302 after a cookie line written out",
+       [](THttpEngine& e) {
+         e.SetStatus(302);
+         e.AddHeader("Set-Cookie", "a=1");
+         e.Redirect("/there");
+       },
+       302,
+       {},
+       "HTTP/1.0 302 Found\r\nSet-Cookie:a=1\r\nLocation:/there\r\n\r\n"},
+      {"303 redirect written out",
+       [](THttpEngine& e) { e.Redirect("/there", 303); },
+       303,
+       {},
+       "HTTP/1.0 303 See Other\r\nLocation:/there\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    FakeServer server;
+    TISAPIEngine engine(nullptr, Settings());
+    engine.OnExecRequest = [&](TObject*) { c.handler(engine); };
+    auto& block = server.Block();
+    engine.HttpExtensionProc(block);
+    EXPECT_EQ(block.dwHttpStatusCode, c.code);
+    EXPECT_EQ(server.redirects, c.redirects);
+    EXPECT_EQ(server.output, c.output);
   }
 }
 

@@ -266,6 +266,39 @@ TEST_F(NsapiEngine, AnswerGoesThroughTheResponseHeaderBlock) {
   EXPECT_EQ(connection.answer, std::string("<p>hi</p>a\0b", 12));
 }
 
+TEST_F(NsapiEngine, ChosenStatusGoesToTheServer) {
+  const struct {
+    const char* title;
+    std::function<void(TNSAPIEngine&)> handler;
+    std::string status, location;
+  } cases[] = {
+      {"none chosen", [](TNSAPIEngine& e) { e.Write("<p>"); }, "200 OK", ""},
+      {"404",
+       [](TNSAPIEngine& e) {
+         EXPECT_TRUE(e.SetStatus(404));
+         e.Write("<p>");
+       },
+       "404 Not Found", ""},
+      {"own phrase", [](TNSAPIEngine& e) { EXPECT_TRUE(e.SetStatus(503, "Later")); }, "503 Later",
+       ""},
+      {"redirect", [](TNSAPIEngine& e) { EXPECT_TRUE(e.Redirect("/there", 301)); },
+       "301 Moved Permanently", "/there"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    MemoryConnection connection;
+    NsapiCall call(connection.Connection());
+    call.SetRequestLine("GET", "/app", "", "HTTP/1.1");
+    Serve(call, c.handler);
+    EXPECT_EQ(connection.starts, 1);
+    EXPECT_EQ(connection.status, c.status);
+    std::string location;
+    for (const auto& [name, value] : connection.headers)
+      if (name == "Location") location = value;
+    EXPECT_EQ(location, c.location);
+  }
+}
+
 TEST_F(NsapiEngine, HandlerThatWritesNothingStillSendsTheHeader) {
   MemoryConnection connection;
   NsapiCall call(connection.Connection());

@@ -234,6 +234,22 @@ TEST_F(WinEngine, OutputFileStartsWithTheHeaderLines) {
          e.EndHeaders();
        },
        "Location:http://127.0.0.1/moved\r\n\r\ncontent-type:text/html\r\n\r\n"},
+      {"request text adds no line of its own", false,
+       [](TCGIWinEngine& e) {
+         e.AddHeader("Location", "/x\r\nSet-Cookie:evil=1");
+         e.AddHeader("X Bad", "1");
+         e.EndHeaders();
+       },
+       "Location:/xSet-Cookie:evil=1\r\n\r\n"},
+      {"chosen status", false,
+       [](TCGIWinEngine& e) {
+         EXPECT_TRUE(e.SetStatus(404));
+         e.Write("<p>");
+       },
+       "Status:404 Not Found\r\ncontent-type:text/html\r\n\r\n<p>"},
+      {"redirect with a chosen status", false,
+       [](TCGIWinEngine& e) { EXPECT_TRUE(e.Redirect("/next", 303)); },
+       "Status:303 See Other\r\nLocation:/next\r\n\r\n"},
       {"bytes", false, [](TCGIWinEngine& e) { e.WriteBuffer("\0\1", 2); },
        std::string("content-type:text/html\r\n\r\n\0\1", 28)},
   };
