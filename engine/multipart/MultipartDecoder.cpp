@@ -68,6 +68,7 @@ class TMultipartDecoder {
   void StartUpload();
   void AppendValue(int64_t from, int64_t to);
   void WriteUpload(int64_t from, int64_t to);
+  void WriteHeld();
   void CloseUpload();
   void DrainBody();
 
@@ -232,14 +233,17 @@ TDelimiter TMultipartDecoder::LineEnd(int64_t after) const {
 
 // The ring is full and scanned: all but the last bytes leave it, into the
 // upload, into a long text field's value, or nowhere (preamble, unnamed part).
+// An upload's bytes are held in the ring and written in large pieces.
 void TMultipartDecoder::FlushScanned() {
   const int64_t count = scan_ - keptBack_;
   if (count <= 0) return;
-  if (upload_.IsOpen())
-    WriteUpload(0, count);
-  else if (fieldStart_ != std::string::npos)
-    AppendValue(0, count);
-  ring_.Consume(count);
+  if (upload_.IsOpen()) {
+    ring_.Hold(count);
+    if (ring_.Held() >= TMultipartRing::HoldLimit) WriteHeld();
+  } else {
+    if (fieldStart_ != std::string::npos) AppendValue(0, count);
+    ring_.Consume(count);
+  }
   scan_ -= count;
 }
 
@@ -265,6 +269,7 @@ bool TMultipartDecoder::HandleDelimiter(int64_t last, TDelimiter kind) {
 void TMultipartDecoder::FinishPart(int64_t lineStart) {
   const int64_t end = DataEnd(lineStart);
   if (upload_.IsOpen()) {
+    WriteHeld();
     WriteUpload(0, end);
   } else if (fieldStart_ != std::string::npos) {
     AppendValue(0, end);
@@ -416,7 +421,16 @@ void TMultipartDecoder::WriteUpload(int64_t from, int64_t to) {
   });
 }
 
+void TMultipartDecoder::WriteHeld() {
+  ring_.ForEachHeldPiece([&](const char* data, size_t length) {
+    if (!upload_.Write(data, length))
+      throw EInOutError("Cannot write file " + uploadPath_, upload_.LastError());
+  });
+  ring_.ReleaseHeld();
+}
+
 void TMultipartDecoder::CloseUpload() {
+  if (upload_.IsOpen()) WriteHeld();
   if (upload_.IsOpen() && !upload_.Close())
     throw EInOutError("Cannot write file " + uploadPath_, upload_.LastError());
 }

@@ -7,8 +7,10 @@
 //   DecodeMultipartStream(body, text.size(), {"/tmp/up", programFile}, tempFiles, fields);
 //   // fields: "a=x&f_CONTENT_TYPE=+image%2Fgif&f=p.gif&f_FILENAME=%2Ftmp%2Fup%2F123p.tmp&"
 //
-// The body streams through a ring of 32768 bytes; file data goes to disk as it
-// arrives, so memory stays flat whatever the size of an upload. Only the value
+// The body streams through a ring of 512 KiB (a window of 32768 bytes that the
+// rules see, bytes read ahead and upload bytes not yet written); file data goes
+// to disk in large pieces (256 KiB at a time), so memory stays flat whatever the
+// size of an upload. Only the value
 // of a text field is held whole (the caller bounds the body's size).
 #pragma once
 

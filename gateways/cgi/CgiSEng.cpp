@@ -145,6 +145,17 @@ THttpEngine* CreateStdEngine(TComponent* owner, const TGatewaySettings& settings
 // A web server's CGI start (or a CGI request tried by hand), unless it is a
 // Windows CGI server's; and the start by hand, which makes the resident
 // server. Not when another engine already serves this thread.
+// True when `line` is "NAME=value" for the upper-case `key`, the name in any
+// letter case; compared in place, with no copy of the line.
+bool StartsWithVariable(std::string_view line, std::string_view key) {
+  if (line.size() <= key.size() || line[key.size()] != '=') return false;
+  for (size_t i = 0; i < key.size(); ++i) {
+    const char c = line[i];
+    if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != key[i]) return false;
+  }
+  return true;
+}
+
 bool ClaimsStandardCgiStart(const TStartFacts& start, bool engineCurrent) {
   if (start.Library || engineCurrent) return false;
   return start.NoServerStart || (IsStandardCgiRequest(start));
@@ -349,9 +360,8 @@ std::string TCGIStdEngine::GetVariable(std::string_view name) {
     if (c == ' ') c = '_';
   if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
   if (!cgiState.VariableList) return GetEnvVar(key);
-  const std::string prefix = key + "=";
   for (const std::string& line : *cgiState.VariableList)
-    if (UpperCase(line).rfind(prefix, 0) == 0) return line.substr(prefix.size(), 255);
+    if (StartsWithVariable(line, key)) return line.substr(key.size() + 1, 255);
   return {};
 }
 

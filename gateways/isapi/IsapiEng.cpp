@@ -45,19 +45,24 @@ std::string ServerVariableName(std::string_view name) {
 }
 
 // Asks a server's variable callback; `ask` calls it with the name, a buffer
-// and its size. The value is the buffer's text up to its zero byte.
+// and its size. The value is the buffer's text up to its zero byte. The first
+// buffer lives on the stack: most values fit it, and a look-up then makes no
+// allocation but the value's own.
 template <class Ask>
-std::string AskServer(std::string key, Ask ask) {
-  std::string buffer(kVariableBufferSize, '\0');
+std::string AskServer(std::string& key, Ask ask) {
+  char first[kVariableBufferSize] = {};
+  char* buffer = first;
   DWORD size = kVariableBufferSize;
-  bool found = ask(key.data(), buffer.data(), &size) != 0;
+  bool found = ask(key.data(), buffer, &size) != 0;
+  std::string larger;
   if (!found && size > kVariableBufferSize && size <= kMaxVariableSize) {
-    buffer.assign(size, '\0');
-    found = ask(key.data(), buffer.data(), &size) != 0;
+    larger.assign(size, '\0');
+    buffer = larger.data();
+    found = ask(key.data(), buffer, &size) != 0;
   }
   if (!found || size == 0) return {};
-  size = std::min<DWORD>(size, static_cast<DWORD>(buffer.size()));
-  return std::string(buffer.data(), strnlen(buffer.data(), size));
+  size = std::min<DWORD>(size, static_cast<DWORD>(larger.empty() ? sizeof first : larger.size()));
+  return std::string(buffer, strnlen(buffer, size));
 }
 
 std::string TextOf(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
@@ -239,7 +244,7 @@ void TISAPIEngine::WriteStatusLine() {
 
 std::string TISAPIEngine::GetVariable(std::string_view name) {
   TIsapiThreadState& state = isapiState;
-  const std::string key = ServerVariableName(name);
+  std::string key = ServerVariableName(name);
   if (TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock) {
     if (key == "QUERY_STRING") return TextOf(block->lpszQueryString);
     if (key == "PATH_INFO") return TextOf(block->lpszPathInfo);

@@ -263,6 +263,23 @@ TEST(MultipartLayout, NotMultipartGivesNothing) {
   }
 }
 
+// Without a boundary from the content type, the first line that begins with
+// "--" gives it only when that line ends within the body's first 32768 bytes,
+// however much of the body the decoder reads at once.
+TEST(MultipartLayout, BoundaryLineLookedForInFirst32KiB) {
+  const std::string body = Body(kB, {{FieldHeader("a"), "1"}});
+  // The boundary line's carriage return sits 19 bytes after its start.
+  const std::vector<std::pair<size_t, std::string>> cases = {
+      {0, "a=1&"}, {32768 - 20, "a=1&"}, {32768 - 19, ""}, {40000, ""}};
+  for (const auto& [preamble, fields] : cases) {
+    SCOPED_TRACE(preamble);
+    pithorama::test::TempFolder temp;
+    const std::string text = preamble == 0 ? body : std::string(preamble - 1, 'p') + "\n" + body;
+    for (size_t piece : {size_t{4096}, size_t{1} << 20})
+      EXPECT_EQ(Decode(text, temp.Path(), piece).fields, fields);
+  }
+}
+
 TEST(MultipartLayout, TenThousandTinyParts) {
   std::vector<Part> parts;
   std::string expected;

@@ -54,6 +54,28 @@ TEST(MultipartStream, EveryReadSize) {
   }
 }
 
+// Uploads larger than the decoder's memory reach their files whole and in
+// order, whatever pieces the source delivers them in, with a field between
+// them left intact.
+TEST(MultipartStream, LargeUploadsWhole) {
+  const std::string first = Bytes(1'300'000, 5);
+  const std::string second = Bytes(600'001, 6);
+  const std::string body = Body(kB, {{FileHeader("f", "a.bin"), first},
+                                     {FieldHeader("b"), "between"},
+                                     {FileHeader("g", "b.bin"), second}});
+  pithorama::test::TempFolder temp;
+  for (size_t piece : {size_t{4095}, size_t{65536}, size_t{300'000}, body.size()}) {
+    SCOPED_TRACE(piece);
+    PieceSource source(body, piece);
+    const Decoded decoded = DecodeSeeded(source, static_cast<int64_t>(body.size()), temp.Path());
+    EXPECT_NE(decoded.fields.find("&b=between&"), std::string::npos);
+    ASSERT_EQ(decoded.tempFiles.size(), 2u);
+    EXPECT_TRUE(pithorama::test::ReadWholeFile(decoded.tempFiles[0]) == first);
+    EXPECT_TRUE(pithorama::test::ReadWholeFile(decoded.tempFiles[1]) == second);
+    DeleteAll(decoded);
+  }
+}
+
 // How a body is cut short: it ends where its length says, the source stops
 // delivering (0) while bytes are due, or the source fails.
 struct Cut {
