@@ -188,14 +188,13 @@ TEST(FastCgiProtocol, StopFinishesRequestsInFlight) {
   ASSERT_TRUE(web.Send(Request(1, kGet)));
   ASSERT_TRUE(stalled.Send(BeginRecord(1)));  // its variables never come
   entered.get_future().wait();
-  std::thread stopper([&] { served.Stop(); });
+  std::jthread stopper([&] { served.Stop(); });
   // An idle connection, and one whose request has not begun, end at once.
   EXPECT_FALSE(idle.ReadUntil(kFcgiEndRequest, 1));
   EXPECT_FALSE(stalled.ReadUntil(kFcgiEndRequest, 1));
   release.set_value();
   ASSERT_TRUE(web.ReadUntil(kFcgiEndRequest, 1));
   EXPECT_NE(web.Stdout(1).find("<p>finished"), std::string::npos);
-  stopper.join();
 }
 
 TEST(FastCgiProtocol, WebServerAddresses) {
