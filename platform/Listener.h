@@ -57,6 +57,10 @@ class TStreamConnection {
  private:
   TStreamHandle handle_ = InvalidStream;
   std::string peer_;
+  // Set by the Windows back end's ShutdownBoth. Winsock does not wake a receive blocked in another
+  // thread when the socket is shut down, so the Windows back end's Receive
+  // waits in slices and looks at it; a move does not carry it.
+  std::atomic<bool> receiveEnded_{false};
 };
 
 class TStreamListener {

@@ -119,9 +119,24 @@ TStreamConnection& TStreamConnection::operator=(TStreamConnection&& other) noexc
   return *this;
 }
 
+// Waits for bytes in slices of kStopPollMs, so that a shut-down connection
+// ends a Receive blocked in another thread (Winsock would leave it waiting
+// for the peer).
 int64_t TStreamConnection::Receive(void* buffer, size_t count) {
   if (!IsOpen()) return -1;
-  const int n = recv(Native(handle_), static_cast<char*>(buffer),
+  const SOCKET socket = Native(handle_);
+  for (;;) {
+    if (receiveEnded_) return 0;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval slice{0, kStopPollMs * 1000};
+    const int ready = select(0, &readable, nullptr, nullptr, &slice);
+    if (ready == SOCKET_ERROR) return -1;
+    if (ready > 0) break;
+  }
+  if (receiveEnded_) return 0;
+  const int n = recv(socket, static_cast<char*>(buffer),
                      static_cast<int>(std::min<size_t>(count, 1 << 30)), 0);
   return n == SOCKET_ERROR ? -1 : n;
 }
@@ -152,6 +167,7 @@ void TStreamConnection::ShutdownSend() {
 }
 
 void TStreamConnection::ShutdownBoth() {
+  receiveEnded_ = true;
   if (IsOpen()) shutdown(Native(handle_), SD_BOTH);
 }
 
