@@ -274,4 +274,11 @@ std::string_view HttpReasonPhrase(int code) {
   return {};
 }
 
+std::string CgiVariableName(std::string_view name) {
+  std::string key = UpperCase(name);
+  std::replace(key.begin(), key.end(), ' ', '_');
+  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+  return key;
+}
+
 }  // namespace pithorama

@@ -59,6 +59,11 @@ void ForEachFieldPiece(std::string_view text, Piece&& piece) {
 std::string GetFieldValue(std::string_view name, std::string_view text,
                           std::string_view defaultValue);
 
+// The server's name of a variable asked for in the engine's words: upper
+// case, blanks as "_" ("server software" is SERVER_SOFTWARE), and the
+// executable path is SCRIPT_NAME.
+std::string CgiVariableName(std::string_view name);
+
 // The value of the cookie `name` in a Cookie header's text (GetCookie), as
 // RFC 6265 section 5.4 sends it: "name=value" pairs separated by ";" and
 // blanks. Names compare exactly (case matters); the first pair of the name

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "pithorama/engine/HttpText.h"
 #include "pithorama/gateways/resident/AnswerCopy.h"
 #include "pithorama/gateways/resident/Liveness.h"
 #include "pithorama/gateways/resident/QueueEntry.h"
@@ -355,10 +356,7 @@ void TCGIStdEngine::EndHeaders() {
 }
 
 std::string TCGIStdEngine::GetVariable(std::string_view name) {
-  std::string key = UpperCase(name);
-  for (char& c : key)
-    if (c == ' ') c = '_';
-  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+  const std::string key = CgiVariableName(name);
   if (!cgiState.VariableList) return GetEnvVar(key);
   for (const std::string& line : *cgiState.VariableList)
     if (StartsWithVariable(line, key)) return line.substr(key.size() + 1, 255);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pithorama/engine/HttpText.h"
 #include "pithorama/gateways/fastcgi/FcgiRequest.h"
 #include "pithorama/gateways/fastcgi/FcgiServer.h"
 #include "pithorama/platform/Listener.h"
@@ -172,9 +173,7 @@ void TFastCgiEngine::WriteBuffer(const void* data, size_t count) {
 // ---- variables and fields ------------------------------------------------------------
 
 std::string TFastCgiEngine::GetVariable(std::string_view name) {
-  std::string key = UpperCase(name);
-  std::replace(key.begin(), key.end(), ' ', '_');
-  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+  const std::string key = CgiVariableName(name);
   const TFcgiRequest* request = fcgiState.Request;
   if (request == nullptr) return {};
   const std::string* value = request->Param(key);

@@ -4,6 +4,7 @@
 
 #include "pithorama/engine/ErrorLog.h"
 #include "pithorama/gateways/fastcgi/FcgiRequest.h"
+#include "pithorama/platform/Strings.h"
 
 namespace pithorama {
 
@@ -12,20 +13,13 @@ namespace {
 // Connections served at once; the next one waits in the listener's backlog.
 constexpr size_t kMaxConnections = 1000;
 
-std::string Trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
 
 std::vector<std::string> ParseAddressList(std::string_view text) {
   std::vector<std::string> addresses;
   while (!text.empty()) {
     const size_t comma = text.find(',');
-    std::string address = Trimmed(text.substr(0, comma));
+    std::string address = Trim(text.substr(0, comma));
     if (!address.empty()) addresses.push_back(std::move(address));
     if (comma == std::string_view::npos) break;
     text.remove_prefix(comma + 1);

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 
+#include "pithorama/engine/HttpText.h"
 #include "pithorama/gateways/isapi/IsapiRawData.h"
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/Paths.h"
@@ -35,14 +36,6 @@ THttpEngine* CreateIsapiEngine(TComponent* owner, const TGatewaySettings& settin
 }
 
 bool ClaimsLibraryStart(const TStartFacts& start, bool) { return start.Library; }
-
-// "SERVER SOFTWARE" becomes "SERVER_SOFTWARE"; the executable path is the script name.
-std::string ServerVariableName(std::string_view name) {
-  std::string key = UpperCase(name);
-  std::replace(key.begin(), key.end(), ' ', '_');
-  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
-  return key;
-}
 
 // Asks a server's variable callback; `ask` calls it with the name, a buffer
 // and its size. The value is the buffer's text up to its zero byte. The first
@@ -244,7 +237,7 @@ void TISAPIEngine::WriteStatusLine() {
 
 std::string TISAPIEngine::GetVariable(std::string_view name) {
   TIsapiThreadState& state = isapiState;
-  std::string key = ServerVariableName(name);
+  std::string key = CgiVariableName(name);
   if (TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock) {
     if (key == "QUERY_STRING") return TextOf(block->lpszQueryString);
     if (key == "PATH_INFO") return TextOf(block->lpszPathInfo);
