@@ -324,7 +324,12 @@ TObject* TCGIStdEngine::GetRequestThread() { return CurrentRequestThread(); }
 
 void TCGIStdEngine::WriteStatusLine() {
   const std::string software = UpperCase(GetServerSoftware());
-  WriteStatus(!Contains(software, "NETSCAPE") && !Contains(software, "APACHE"));
+  const bool statusLine = !Contains(software, "NETSCAPE") && !Contains(software, "APACHE");
+  WriteStatus(statusLine);
+  // A status the program chose also goes as a "Status:" line: servers that
+  // take no status line from a CGI program (nginx through fcgiwrap) would
+  // otherwise answer 200.
+  if (statusLine && RequestState().StatusCode != 0) WriteStatus(false);
 }
 
 void TCGIStdEngine::Write(std::string_view text) {

@@ -210,15 +210,19 @@ http {{
   client_max_body_size 0;
   server {{
     listen 127.0.0.1:{self.port};
-    location /cgi-bin/ {{
-      include /etc/nginx/fastcgi_params;
-      fastcgi_param SCRIPT_FILENAME {self.root}$fastcgi_script_name;
-      fastcgi_pass unix:{sock};
-    }}
+{self.location(sock)}
   }}
 }}
 """)
         self.spawn(["nginx", "-c", conf, "-p", self.root], self.port)
+
+    def location(self, sock):
+        """The server block's location of the CGI programs, run by fcgiwrap on `sock`."""
+        return f"""    location /cgi-bin/ {{
+      include /etc/nginx/fastcgi_params;
+      fastcgi_param SCRIPT_FILENAME {self.root}$fastcgi_script_name;
+      fastcgi_pass unix:{sock};
+    }}"""
 
 
 WEB_SERVERS = {"lighttpd": Lighttpd, "apache": Apache, "nginx": Nginx}

@@ -1,12 +1,13 @@
-"""The programs of docs/GUIDE.md answer real hits: through lighttpd as CGI
-programs, and through nginx with the guide's own FastCGI set-up."""
+"""The programs of docs/GUIDE.md answer real hits: as CGI programs through
+lighttpd, Apache and nginx with fcgiwrap, and through nginx with the guide's
+own FastCGI set-up."""
 
 import os
 import unittest
 
 import programs
 from fastcgi_servers import NGINX_HTTP, NginxTcp
-from servers import curl, web_server
+from servers import Nginx, curl, web_server
 
 SOURCE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../.."))
 
@@ -14,9 +15,15 @@ GUIDE_PROGRAMS = ("greet", "fields", "visits", "errors", "session")
 
 
 class GuideThroughLighttpd(unittest.TestCase):
+    SERVER = "lighttpd"
+
+    @classmethod
+    def make_server(cls):
+        return web_server(cls.SERVER)
+
     @classmethod
     def setUpClass(cls):
-        cls.server = web_server("lighttpd")
+        cls.server = cls.make_server()
         for name in GUIDE_PROGRAMS:
             cls.server.install(programs.program(name))
         for folder in ("Log", "uploads", "sessions"):
@@ -91,6 +98,31 @@ class GuideThroughLighttpd(unittest.TestCase):
         self.assertEqual(self.page("session"), "<p>Your note was: </p>")
         with open(jar) as f:
             self.assertRegex(f.read(), r"#HttpOnly_127\.0\.0\.1\t.*\tsid\t[0-9a-f]{32}")
+
+
+class GuideThroughApache(GuideThroughLighttpd):
+    SERVER = "apache"
+
+
+class GuideNginx(Nginx):
+    """nginx with the location block of examples/guide/deploy/nginx.conf: fcgiwrap
+    runs the programs of this server's cgi-bin."""
+
+    def location(self, sock):
+        with open(os.path.join(SOURCE, "examples/guide/deploy/nginx.conf")) as f:
+            block = f.read()
+        return block.replace("/usr/lib", self.root).replace("unix:/run/fcgiwrap.socket",
+                                                             "unix:" + sock)
+
+
+class GuideThroughNginx(GuideThroughLighttpd):
+    """nginx with fcgiwrap starting each program as a CGI program."""
+    SERVER = "nginx"
+
+    @classmethod
+    def make_server(cls):
+        web_server(cls.SERVER)  # skips where nginx cannot run the programs
+        return GuideNginx()
 
 
 class GuideNginxFastCgi(NginxTcp):

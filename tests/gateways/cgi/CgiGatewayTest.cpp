@@ -52,10 +52,12 @@ TEST(CgiGateway, ChosenStatusBySoftware) {
   const struct {
     std::string software, probe, answer;
   } cases[] = {
-      {"lighttpd/1.4.69", "status", "HTTP/1.0 404 Not Found\r\n" + kHeader + "<p>gone</p>[last]"},
+      {"lighttpd/1.4.69", "status",
+       "HTTP/1.0 404 Not Found\r\nStatus:404 Not Found\r\n" + kHeader + "<p>gone</p>[last]"},
       {"Apache/2.4.71 (Debian)", "status",
        "Status:404 Not Found\r\n" + kHeader + "<p>gone</p>[last]"},
-      {"nginx/1.22.1", "redirect", "HTTP/1.0 303 See Other\r\nLocation:/next\r\n\r\n[last]"},
+      {"nginx/1.22.1", "redirect",
+       "HTTP/1.0 303 See Other\r\nStatus:303 See Other\r\nLocation:/next\r\n\r\n[last]"},
       {"Apache/2.4.71 (Debian)", "redirect",
        "Status:303 See Other\r\nLocation:/next\r\n\r\n[last]"},
   };
