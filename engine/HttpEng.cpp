@@ -11,12 +11,11 @@
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/Random.h"
 #include "pithorama/platform/Signals.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
 namespace {
-
-thread_local TRequestState requestState;
 
 // The process-wide lock that serialises whole requests of a library in
 // ServerMode; created once, by whichever first request needs it.
@@ -28,15 +27,15 @@ constexpr int32_t kSessionFileKey = 6173;
 
 }  // namespace
 
-TRequestState& RequestState() { return requestState; }
-THttpEngine* CurrentEngine() { return requestState.CurrentEngine; }
+TRequestState& RequestState() { return ThreadLocal<TRequestState>(); }
+THttpEngine* CurrentEngine() { return RequestState().CurrentEngine; }
 
 THttpEngine::THttpEngine(TComponent* owner) : TComponent(owner) {
   if (!Designing() && Application != nullptr) Application->ShowMainForm = false;
 }
 
 THttpEngine::~THttpEngine() {
-  if (requestState.CurrentEngine == this) requestState.CurrentEngine = nullptr;
+  if (RequestState().CurrentEngine == this) RequestState().CurrentEngine = nullptr;
 }
 
 void THttpEngine::FormLoaded() {
@@ -48,7 +47,7 @@ void THttpEngine::FormLoaded() {
   MakeCurrent();
 }
 
-void THttpEngine::MakeCurrent() { requestState.CurrentEngine = this; }
+void THttpEngine::MakeCurrent() { RequestState().CurrentEngine = this; }
 
 namespace {
 
@@ -73,7 +72,7 @@ class TRequestLockHold {
 };
 
 void DeleteTempFiles() {
-  std::unique_ptr<TStringList> files = std::move(requestState.TempFiles);
+  std::unique_ptr<TStringList> files = std::move(RequestState().TempFiles);
   if (!files) return;
   for (const std::string& name : *files) {
     if (FileExists(name)) DeleteFile(name);
@@ -83,9 +82,9 @@ void DeleteTempFiles() {
 
 // Session cookie and lines live for one request only.
 void ReleaseSession() {
-  delete requestState.SessionCookie;
-  requestState.SessionCookie = nullptr;
-  requestState.SessionLines.reset();
+  delete RequestState().SessionCookie;
+  RequestState().SessionCookie = nullptr;
+  RequestState().SessionLines.reset();
 }
 
 // Deletes the upload files and frees the session objects when the request
@@ -110,7 +109,7 @@ class TRequestEndGuard {
 }  // namespace
 
 void THttpEngine::RunRequest() {
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   state.TempFiles.reset();
   state.PictureKind = TPictureKind::None;
   if (state.RequestNumber == 0) state.RequestNumber = static_cast<int32_t>(Random(1000));
@@ -138,7 +137,7 @@ void THttpEngine::RunRequest() {
 
 // The guarded part of the request cycle.
 void THttpEngine::ServeGuarded() {
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   state.CurrentEngine = this;
   state.HeaderSent = 0;
   state.HeaderStarted = 0;
@@ -217,18 +216,18 @@ void THttpEngine::WriteStatusLine() {
 void THttpEngine::WriteStatus(bool statusLine) {
   if (statusLine)
     WriteLine("HTTP/1.0 " + StatusText());
-  else if (requestState.StatusCode != 0)
+  else if (RequestState().StatusCode != 0)
     WriteLine("Status:" + StatusText());
 }
 
 std::string THttpEngine::StatusText() const {
-  const TRequestState& state = requestState;
+  const TRequestState& state = RequestState();
   if (state.StatusCode == 0) return "200 OK";
   return std::to_string(state.StatusCode) + " " + state.StatusReason;
 }
 
 bool THttpEngine::SetStatus(int32_t code, std::string_view reason) {
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   const std::string what = "Status " + std::to_string(code) + " refused: ";
   if (code < 100 || code > 599) {
     WriteErrorLog(what + "no HTTP status code");
@@ -253,7 +252,7 @@ bool THttpEngine::Redirect(std::string_view url, int32_t code) {
   }
   // Header lines of its own (cookies) go after a status the program chose
   // first; the redirect then follows them.
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   const bool chosen = state.StatusCode == code && state.HeaderSent == 0;
   if (!chosen && !SetStatus(code)) return false;
   AddHeader("Location", url);
@@ -266,7 +265,7 @@ bool THttpEngine::Redirect(std::string_view url, int32_t code) {
 }
 
 void THttpEngine::Write(std::string_view text) {
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   if (!AutoHttpHeader || state.HeaderSent != 0 || text.empty() || text[0] != '<') return;
   state.HeaderSent = 1;  // first, so that the header lines below do not start it again
   AddHeader("content-type", AutoContentType);
@@ -281,7 +280,7 @@ void THttpEngine::Write(std::string_view text) {
 }
 
 void THttpEngine::WriteBuffer(const void*, size_t) {
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   if (!AutoHttpHeader || state.HeaderSent != 0) return;
   switch (state.PictureKind) {
     case TPictureKind::Gif:
@@ -319,7 +318,7 @@ std::string THttpEngine::HeaderLine(std::string_view name, std::string_view valu
 void THttpEngine::AddHeader(std::string_view name, std::string_view value) {
   const std::string line = HeaderLine(name, value);
   if (line.empty()) return;
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   if (AutoHttpHeader && state.HeaderStarted == 0) {
     state.HeaderStarted = 1;
     // A redirect goes out without a status line: the server makes its own;
@@ -387,10 +386,10 @@ TStringList THttpEngine::GetFieldValues(std::string_view name) {
 }
 
 std::string THttpEngine::ReadMultipartInput() {
-  requestState.TempFiles = std::make_unique<TStringList>();
+  RequestState().TempFiles = std::make_unique<TStringList>();
   std::string result;
   TEngineBody body(*this);
-  DecodeMultipart(body, GetContentLength(), GetContentType(), TempDir, *requestState.TempFiles,
+  DecodeMultipart(body, GetContentLength(), GetContentType(), TempDir, *RequestState().TempFiles,
                   result);
   return result;
 }
@@ -436,11 +435,11 @@ void THttpEngine::PrepareSession() {
   cookie->CookieName = SessionName;
   cookie->Coded = true;
   cookie->CodeKey = kSessionCookieKey;
-  requestState.SessionCookie = cookie;
+  RequestState().SessionCookie = cookie;
 }
 
 void THttpEngine::SaveSession() {
-  TRequestState& state = requestState;
+  TRequestState& state = RequestState();
   if (state.SessionFile.empty()) return;
   std::string text;
   if (state.SessionLines)
@@ -503,8 +502,8 @@ std::string EngineGetReferer() {
 
 void HttpEngStart() {
   RandomizeFromClock();
-  requestState.RequestNumber = 0;
-  requestState.SessionFile.clear();
+  RequestState().RequestNumber = 0;
+  RequestState().SessionFile.clear();
 }
 
 void HttpEngEnd() {

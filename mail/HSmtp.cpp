@@ -12,6 +12,7 @@
 #include "pithorama/platform/Errors.h"
 #include "pithorama/platform/Files.h"
 #include "pithorama/platform/Messages.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 namespace {
@@ -23,7 +24,7 @@ constexpr size_t FlushSize = 64 * 1024;
 // Whole base64 lines of input per file read.
 constexpr size_t FileChunk = Base64LineBytes * 1456;
 
-thread_local std::string tBodyBuffer;
+std::string& ThreadBodyBuffer() { return ThreadLocal<std::string, struct TBodyBufferTag>(); }
 
 int MillisecondsUntil(Clock::time_point due) {
   auto rest = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
@@ -116,14 +117,14 @@ TSmtpSendMail::TSmtpSendMail(TComponent* owner) : TTCPClient(owner) {
   };
 }
 
-const std::string& TSmtpSendMail::BodyBuffer() { return tBodyBuffer; }
+const std::string& TSmtpSendMail::BodyBuffer() { return ThreadBodyBuffer(); }
 
-void TSmtpSendMail::AppendBody(const std::string& text) { tBodyBuffer += text; }
+void TSmtpSendMail::AppendBody(const std::string& text) { ThreadBodyBuffer() += text; }
 
 void TSmtpSendMail::WriteBody(const std::string& text) { AppendBody(text); }
 
 bool TSmtpSendMail::SendMail(int timeoutSeconds) {
-  tBodyBuffer.clear();
+  ThreadBodyBuffer().clear();
   Deadline = Now() + timeoutSeconds / 86400.0;
   deadline_ = Clock::now() + std::chrono::seconds(timeoutSeconds);
   SetSendDeadline(deadline_);
@@ -395,7 +396,8 @@ void TSmtpSendMail::SendBody(const std::string& body) {
         body, [this](std::string_view text) { WriteBody(std::string(text)); },
         [this](const std::string& name) { OnBodyEntry(name); });
   }
-  Out(DeclaresQuotedPrintable(mailHeader_) ? EncodeQuotedPrintable(tBodyBuffer) : tBodyBuffer);
+  const std::string& expanded = ThreadBodyBuffer();
+  Out(DeclaresQuotedPrintable(mailHeader_) ? EncodeQuotedPrintable(expanded) : expanded);
 }
 
 void TSmtpSendMail::SendAttachment(const std::string& line) {

@@ -1,4 +1,4 @@
-// Locks and pauses.
+// Locks, pauses and values kept per thread.
 #pragma once
 
 #include <mutex>
@@ -20,5 +20,38 @@ class TLock {
 };
 
 void SleepMs(int milliseconds);
+
+#ifdef _WIN32
+// A slot of per-thread values whose `destroy` runs with a thread's value when
+// that thread ends (and, in a library, when the library is unloaded).
+using TThreadSlotDestroy = void (*)(void*);
+unsigned long NewThreadSlot(TThreadSlotDestroy destroy);
+void* GetThreadSlot(unsigned long slot);
+void SetThreadSlot(unsigned long slot, void* value);
+#endif
+
+// The calling thread's own T, made at its first use on the thread and
+// destroyed when the thread ends; `Tag` tells apart two values of one type.
+// Used instead of a thread_local object with a destructor: the Windows
+// toolchain frees a thread's thread_local storage before it runs those
+// destructors, so every thread that ended destroyed freed memory (seen as a
+// crash of the FastCGI gateway when its connection threads ended). There the
+// value lives on the heap in a slot of the system's own.
+template <class T, class Tag = T>
+T& ThreadLocal() {
+#ifdef _WIN32
+  static const unsigned long slot =
+      NewThreadSlot([](void* value) { delete static_cast<T*>(value); });
+  void* value = GetThreadSlot(slot);
+  if (value == nullptr) {
+    value = new T();
+    SetThreadSlot(slot, value);
+  }
+  return *static_cast<T*>(value);
+#else
+  thread_local T value;
+  return value;
+#endif
+}
 
 }  // namespace pithorama

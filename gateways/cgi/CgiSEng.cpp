@@ -10,6 +10,7 @@
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/Signals.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
@@ -18,7 +19,7 @@ bool IsServer = false;
 
 namespace {
 
-thread_local TCgiThreadState cgiState;
+TCgiThreadState& CgiState() { return ThreadLocal<TCgiThreadState>(); }
 // The main thread's part in the queue (a client's entry, a server's queue file).
 TServerData serverData;
 
@@ -36,14 +37,14 @@ std::string RequestFileNameOf(const std::string& requestId) {
 // The request's input: body bytes kept back from a failed request file
 // first, then the stream.
 int64_t ReadInput(void* buffer, size_t count) {
-  std::string& pending = cgiState.PendingBody;
+  std::string& pending = CgiState().PendingBody;
   if (!pending.empty()) {
     const size_t n = std::min(count, pending.size());
     std::memcpy(buffer, pending.data(), n);
     pending.erase(0, n);
     return static_cast<int64_t>(n);
   }
-  return cgiState.InputStream ? cgiState.InputStream->Read(buffer, count) : -1;
+  return CgiState().InputStream ? CgiState().InputStream->Read(buffer, count) : -1;
 }
 
 // Copies the body announced by CONTENT_LENGTH from standard input. On a
@@ -53,15 +54,15 @@ bool CopyBody(TFile& to, int64_t bodyStart) {
   int32_t due = StrToIntDef(GetEnvVar("CONTENT_LENGTH"), 0);
   char block[16384];
   int64_t written = 0;
-  while (due > 0 && cgiState.InputStream) {
-    int64_t got = cgiState.InputStream->Read(block, std::min<size_t>(sizeof block, due));
+  while (due > 0 && CgiState().InputStream) {
+    int64_t got = CgiState().InputStream->Read(block, std::min<size_t>(sizeof block, due));
     if (got <= 0) break;  // the body ended early: the server gets what arrived
     if (!to.Write(block, static_cast<size_t>(got))) {
       std::string kept(static_cast<size_t>(written), '\0');
       if (written > 0 && (!to.Seek(bodyStart) || to.Read(kept.data(), kept.size()) != written))
         kept.clear();
       kept.append(block, static_cast<size_t>(got));
-      cgiState.PendingBody = std::move(kept);
+      CgiState().PendingBody = std::move(kept);
       return false;
     }
     written += got;
@@ -75,11 +76,11 @@ bool CopyBody(TFile& to, int64_t bodyStart) {
 // after the client's lock is taken, so that nobody takes the file of a
 // client that is still writing it for a leftover.
 std::string WriteRequestFile() {
-  if (cgiState.RequestFileWritten) return cgiState.RequestFileName;
-  if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
-  const std::string name = RequestFileNameOf(cgiState.RequestId);
-  cgiState.RequestFileName = name;
-  if (!FitsEntryFile(name) || !cgiState.PendingBody.empty()) return {};
+  if (CgiState().RequestFileWritten) return CgiState().RequestFileName;
+  if (CgiState().RequestId.empty()) CgiState().RequestId = MakeRequestId();
+  const std::string name = RequestFileNameOf(CgiState().RequestId);
+  CgiState().RequestFileName = name;
+  if (!FitsEntryFile(name) || !CgiState().PendingBody.empty()) return {};
   if (!TakeClientLock(name.substr(0, name.size() - 3))) {
     WriteErrorLog("Can not lock the request of " + name);
     return {};
@@ -94,21 +95,21 @@ std::string WriteRequestFile() {
     if (file.IsOpen()) DeleteFile(name);
     return {};
   }
-  cgiState.RequestFileWritten = true;
+  CgiState().RequestFileWritten = true;
   return name;
 }
 
 // The client's relay of the answer file to standard output; the file goes after.
 bool RelayAnswer() {
   const std::string name =
-      TServerQueue::GetServerFilePrefix() + "_C_" + cgiState.RequestId + "_OUT";
+      TServerQueue::GetServerFilePrefix() + "_C_" + CgiState().RequestId + "_OUT";
   TFile file;
   if (!file.Open(name, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
     return false;
   bool copied = CopyAnswer(
       file.Size(), [&file](char* buffer, size_t count) { return file.Read(buffer, count); },
       [](std::string_view bytes) {
-        if (cgiState.OutputStream) cgiState.OutputStream->Write(bytes);
+        if (CgiState().OutputStream) CgiState().OutputStream->Write(bytes);
       });
   file.Close();
   DeleteFile(name);
@@ -135,7 +136,7 @@ TServerFlavour StandardCgiFlavour() {
   flavour.MayQueue = [] { return IsStandardCgiRequest(ReadStartFacts()); };
   flavour.PrepareRequest = WriteRequestFile;
   flavour.RelayAnswer = RelayAnswer;
-  flavour.DeleteRequestFile = [] { DeleteFile(cgiState.RequestFileName); };
+  flavour.DeleteRequestFile = [] { DeleteFile(CgiState().RequestFileName); };
   return flavour;
 }
 
@@ -164,7 +165,7 @@ bool ClaimsStandardCgiStart(const TStartFacts& start, bool engineCurrent) {
 
 }  // namespace
 
-TCgiThreadState& CgiThreadState() { return cgiState; }
+TCgiThreadState& CgiThreadState() { return CgiState(); }
 
 TServerQueue& StdServerQueue() {
   static TServerQueue queue(StandardCgiFlavour());
@@ -193,7 +194,7 @@ TCGIStdEngine::TCGIStdEngine(TComponent* owner, const TGatewaySettings& settings
         StdServerQueue(), CGIMode, [this](const std::string& name) { return ServeQueued(name); });
     return;
   }
-  HandleRequestFile(RequestFileNameOf(cgiState.RequestId));
+  HandleRequestFile(RequestFileNameOf(CgiState().RequestId));
 }
 
 void TCGIStdEngine::HandleRequestFile(const std::string& name) {
@@ -204,49 +205,49 @@ void TCGIStdEngine::HandleRequestFile(const std::string& name) {
   if (CGIMode != TCGIMode::NormalMode) {
     // No server took the request at start: start one and hand it over. A
     // request whose file name would not fit a queue entry is served here.
-    if (cgiState.RequestId.empty()) cgiState.RequestId = MakeRequestId();
-    if (FitsEntryFile(RequestFileNameOf(cgiState.RequestId)) && !cgiState.ServeHere)
+    if (CgiState().RequestId.empty()) CgiState().RequestId = MakeRequestId();
+    if (FitsEntryFile(RequestFileNameOf(CgiState().RequestId)) && !CgiState().ServeHere)
       StdServerQueue().HandOver(serverData);
   }
-  if (!cgiState.RequestFileWritten) cgiState.RequestFileName = name;
+  if (!CgiState().RequestFileWritten) CgiState().RequestFileName = name;
   ServeInProcess();
 }
 
 void TCGIStdEngine::ServeInProcess() {
   // A request file written for a server that never took it holds the body,
   // which standard input no longer has.
-  if (cgiState.RequestFileWritten) {
+  if (CgiState().RequestFileWritten) {
     auto file = std::make_unique<TFile>();
-    if (file->Open(cgiState.RequestFileName, FileAccess::Read, FileShare::DenyNone,
+    if (file->Open(CgiState().RequestFileName, FileAccess::Read, FileShare::DenyNone,
                    FileCreate::OpenExisting)) {
       ReadVariableBlock(*file);
-      cgiState.InputStream = std::move(file);
+      CgiState().InputStream = std::move(file);
     }
-    DeleteFile(cgiState.RequestFileName);
-    cgiState.RequestFileWritten = false;
+    DeleteFile(CgiState().RequestFileName);
+    CgiState().RequestFileWritten = false;
   }
   try {
     RunRequest();
   } catch (...) {
     // A failure that is no error of the request passes on (RunRequest has
     // done the rest of its end); the answer written so far still goes out.
-    if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+    if (CgiState().OutputStream) CgiState().OutputStream->Flush();
     throw;
   }
   if (AutoTerminate) TerminateProgram();
 }
 
 bool TCGIStdEngine::ServeQueued(const std::string& name) {
-  cgiState.RequestFileName = name;
-  cgiState.AnswerFailed = false;
+  CgiState().RequestFileName = name;
+  CgiState().AnswerFailed = false;
   OpenRequestFiles(name);
   RunRequest();
   // The answer must be whole in its file before the entry goes, whatever
   // AutoTerminate says, and a long-lived server must not keep the files open.
   CloseAnswer();
-  cgiState.InputStream.reset();
-  cgiState.VariableList.reset();
-  if (!cgiState.AnswerFailed) return true;
+  CgiState().InputStream.reset();
+  CgiState().VariableList.reset();
+  if (!CgiState().AnswerFailed) return true;
   // An answer cut short is no answer: the client serves the request itself.
   WriteErrorLog("Can not write the answer of " + name);
   DeleteFile(name.substr(0, name.size() - 3) + "OUT");
@@ -254,10 +255,10 @@ bool TCGIStdEngine::ServeQueued(const std::string& name) {
 }
 
 void TCGIStdEngine::CloseAnswer() {
-  if (!cgiState.OutputStream) return;
-  cgiState.OutputStream->Flush();
-  cgiState.AnswerFailed = cgiState.AnswerFailed || cgiState.OutputStream->Failed();
-  cgiState.OutputStream.reset();
+  if (!CgiState().OutputStream) return;
+  CgiState().OutputStream->Flush();
+  CgiState().AnswerFailed = CgiState().AnswerFailed || CgiState().OutputStream->Failed();
+  CgiState().OutputStream.reset();
 }
 
 void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
@@ -266,16 +267,16 @@ void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
   TStringList variables;
   if (input->Open(base + "REQ", FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
     variables = ReadVariableBlock(*input);
-  cgiState.InputStream = std::move(input);
+  CgiState().InputStream = std::move(input);
   // The answer holds what the request did: owner only, like the request.
   TFile output;
   output.Open(base + "OUT", FileAccess::Write, FileShare::DenyNone, FileCreate::CreatePrivate);
-  cgiState.OutputStream = std::make_unique<TCgiOutput>(std::move(output));
-  cgiState.VariableList = std::move(variables);
+  CgiState().OutputStream = std::make_unique<TCgiOutput>(std::move(output));
+  CgiState().VariableList = std::move(variables);
 }
 
 void TCGIStdEngine::ExecRequest() {
-  cgiState.RequestFields = TFormFields(ReadContent());
+  CgiState().RequestFields = TFormFields(ReadContent());
   if (FirstRequest && OnFirstExecRequest) {
     FirstRequest = false;
     OnFirstExecRequest(this);
@@ -285,19 +286,19 @@ void TCGIStdEngine::ExecRequest() {
 }
 
 std::string TCGIStdEngine::ReadContent() {
-  if (!cgiState.InputStream) return {};
+  if (!CgiState().InputStream) return {};
   return ReadStandardContent();
 }
 
 void TCGIStdEngine::FinishRequest() {
   THttpEngine::FinishRequest();
   if (!AutoTerminate) {
-    if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+    if (CgiState().OutputStream) CgiState().OutputStream->Flush();
     return;
   }
   CloseAnswer();  // sends what is left
   if (!IsServer) DiscardUnreadContent();
-  cgiState.InputStream.reset();
+  CgiState().InputStream.reset();
   if (!IsServer) TerminateProgram();
 }
 
@@ -308,12 +309,12 @@ void TCGIStdEngine::FinishRequest() {
 // is out; the server ends the input with the body, and the announced length
 // bounds the reading.
 void TCGIStdEngine::DiscardUnreadContent() {
-  if (!cgiState.InputStream) return;
+  if (!CgiState().InputStream) return;
   const std::string lengthText = GetVariable("CONTENT_LENGTH");
   int64_t due = lengthText.empty() ? 0 : StrToIntDef(lengthText, 0);
   char block[16384];
   while (due > 0) {
-    const int64_t n = cgiState.InputStream->Read(
+    const int64_t n = CgiState().InputStream->Read(
         block, static_cast<size_t>(std::min<int64_t>(due, sizeof block)));
     if (n <= 0) break;
     due -= n;
@@ -334,17 +335,17 @@ void TCGIStdEngine::WriteStatusLine() {
 
 void TCGIStdEngine::Write(std::string_view text) {
   THttpEngine::Write(text);
-  if (!text.empty() && cgiState.OutputStream) cgiState.OutputStream->Write(text);
+  if (!text.empty() && CgiState().OutputStream) CgiState().OutputStream->Write(text);
 }
 
 void TCGIStdEngine::WriteBuffer(const void* data, size_t count) {
   THttpEngine::WriteBuffer(data, count);
-  if (cgiState.OutputStream)
-    cgiState.OutputStream->Write(std::string_view(static_cast<const char*>(data), count));
+  if (CgiState().OutputStream)
+    CgiState().OutputStream->Write(std::string_view(static_cast<const char*>(data), count));
 }
 
 int64_t TCGIStdEngine::ReadBuffer(void* buffer, size_t count) {
-  if (!cgiState.InputStream) return -1;
+  if (!CgiState().InputStream) return -1;
   size_t total = 0;
   while (total < count) {
     int64_t n = ReadInput(static_cast<char*>(buffer) + total, count - total);
@@ -357,25 +358,25 @@ int64_t TCGIStdEngine::ReadBuffer(void* buffer, size_t count) {
 
 void TCGIStdEngine::EndHeaders() {
   THttpEngine::Write("\r\n");
-  if (cgiState.OutputStream) cgiState.OutputStream->Write("\r\n");
+  if (CgiState().OutputStream) CgiState().OutputStream->Write("\r\n");
 }
 
 std::string TCGIStdEngine::GetVariable(std::string_view name) {
   const std::string key = CgiVariableName(name);
-  if (!cgiState.VariableList) return GetEnvVar(key);
-  for (const std::string& line : *cgiState.VariableList)
+  if (!CgiState().VariableList) return GetEnvVar(key);
+  for (const std::string& line : *CgiState().VariableList)
     if (StartsWithVariable(line, key)) return line.substr(key.size() + 1, 255);
   return {};
 }
 
 std::string TCGIStdEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  return cgiState.RequestFields.Value(name, defaultValue);
+  return CgiState().RequestFields.Value(name, defaultValue);
 }
 
-TStringList TCGIStdEngine::GetFieldNames() { return cgiState.RequestFields.Names(); }
+TStringList TCGIStdEngine::GetFieldNames() { return CgiState().RequestFields.Names(); }
 
 TStringList TCGIStdEngine::GetFieldValues(std::string_view name) {
-  return cgiState.RequestFields.Values(name);
+  return CgiState().RequestFields.Values(name);
 }
 
 bool TCGIStdEngine::IsActiveGateway() { return IsActive(); }
@@ -415,15 +416,16 @@ void CgiSEngStart() {
   // A server that gives up on the request (its client hung up) ends the
   // program with a signal: the upload files of the request go with it.
   SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
-  cgiState.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
-  cgiState.InputStream = std::make_unique<TFile>(TFile::StandardInput());
+  CgiState().OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
+  CgiState().InputStream = std::make_unique<TFile>(TFile::StandardInput());
   // A running server takes the request; WaitForAnswer ends the program, or
   // returns when no server took it.
-  if (queue.QueueRequest(serverData) && !queue.WaitForAnswer(serverData)) cgiState.ServeHere = true;
+  if (queue.QueueRequest(serverData) && !queue.WaitForAnswer(serverData))
+    CgiState().ServeHere = true;
 }
 
 void CgiSEngEnd() {
-  if (cgiState.OutputStream) cgiState.OutputStream->Flush();
+  if (CgiState().OutputStream) CgiState().OutputStream->Flush();
   StdServerQueue().ProgramEnd(serverData);
   // A client that ends, answered or not, is gone for the server: a request
   // of its that is still waiting is dropped, an answer made for it deleted.

@@ -7,12 +7,13 @@
 #include "pithorama/gateways/fastcgi/FcgiServer.h"
 #include "pithorama/platform/Listener.h"
 #include "pithorama/platform/Signals.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
 namespace {
 
-thread_local TFcgiThreadState fcgiState;
+TFcgiThreadState& FcgiState() { return ThreadLocal<TFcgiThreadState>(); }
 
 constexpr unsigned kDefaultThreads = 8;
 constexpr unsigned kMostThreads = 256;
@@ -44,7 +45,7 @@ void WaitForEnd() {
 
 }  // namespace
 
-TFcgiThreadState& FcgiThreadState() { return fcgiState; }
+TFcgiThreadState& FcgiThreadState() { return FcgiState(); }
 
 unsigned FastCgiThreadCount() {
   const int count = StrToIntDef(GetEnvVar("PITHORAMA_FASTCGI_THREADS"), 0);
@@ -99,7 +100,7 @@ void TFastCgiEngine::Serve(TStreamListener& listener, unsigned threads,
 // ---- the request -----------------------------------------------------------------
 
 void TFastCgiEngine::ServeRequest(TFcgiRequest& request) {
-  TFcgiThreadState& state = fcgiState;
+  TFcgiThreadState& state = FcgiState();
   state.Request = &request;
   state.RequestFields = TFormFields();
   struct TForget {
@@ -113,7 +114,7 @@ void TFastCgiEngine::ServeRequest(TFcgiRequest& request) {
 }
 
 void TFastCgiEngine::ExecRequest() {
-  fcgiState.RequestFields = TFormFields(ReadStandardContent());
+  FcgiState().RequestFields = TFormFields(ReadStandardContent());
   FireFirstExecRequest();
   if (OnExecRequest) OnExecRequest(this);
 }
@@ -133,7 +134,7 @@ void TFastCgiEngine::FireFirstExecRequest() {
 }
 
 int64_t TFastCgiEngine::ReadBuffer(void* buffer, size_t count) {
-  TFcgiRequest* request = fcgiState.Request;
+  TFcgiRequest* request = FcgiState().Request;
   if (request == nullptr) return -1;
   size_t total = 0;
   while (total < count) {
@@ -161,33 +162,33 @@ void TFastCgiEngine::AddHeader(std::string_view name, std::string_view value) {
 
 void TFastCgiEngine::Write(std::string_view text) {
   THttpEngine::Write(text);
-  if (fcgiState.Request != nullptr) fcgiState.Request->WriteOutput(text);
+  if (FcgiState().Request != nullptr) FcgiState().Request->WriteOutput(text);
 }
 
 void TFastCgiEngine::WriteBuffer(const void* data, size_t count) {
   THttpEngine::WriteBuffer(data, count);
-  if (fcgiState.Request != nullptr)
-    fcgiState.Request->WriteOutput(std::string_view(static_cast<const char*>(data), count));
+  if (FcgiState().Request != nullptr)
+    FcgiState().Request->WriteOutput(std::string_view(static_cast<const char*>(data), count));
 }
 
 // ---- variables and fields ------------------------------------------------------------
 
 std::string TFastCgiEngine::GetVariable(std::string_view name) {
   const std::string key = CgiVariableName(name);
-  const TFcgiRequest* request = fcgiState.Request;
+  const TFcgiRequest* request = FcgiState().Request;
   if (request == nullptr) return {};
   const std::string* value = request->Param(key);
   return value != nullptr ? *value : std::string();
 }
 
 std::string TFastCgiEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  return fcgiState.RequestFields.Value(name, defaultValue);
+  return FcgiState().RequestFields.Value(name, defaultValue);
 }
 
-TStringList TFastCgiEngine::GetFieldNames() { return fcgiState.RequestFields.Names(); }
+TStringList TFastCgiEngine::GetFieldNames() { return FcgiState().RequestFields.Names(); }
 
 TStringList TFastCgiEngine::GetFieldValues(std::string_view name) {
-  return fcgiState.RequestFields.Values(name);
+  return FcgiState().RequestFields.Values(name);
 }
 
 // ---- the gateway record ----------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "pithorama/gateways/isapi/IsapiRawData.h"
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/Paths.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
@@ -16,7 +17,7 @@ using namespace isapi;
 
 namespace {
 
-thread_local TIsapiThreadState isapiState;
+TIsapiThreadState& IsapiState() { return ThreadLocal<TIsapiThreadState>(); }
 
 std::atomic<TISAPIEngine*> activeEngine{nullptr};
 // The first-request flag: armed when an ISAPI engine is created, spent by the
@@ -82,7 +83,7 @@ void WriteToFilterClient(THTTP_FILTER_CONTEXT& context, const void* data, size_t
 
 }  // namespace
 
-TIsapiThreadState& IsapiThreadState() { return isapiState; }
+TIsapiThreadState& IsapiThreadState() { return IsapiState(); }
 TISAPIEngine* ActiveISAPIEngine() { return activeEngine.load(); }
 
 TISAPIEngine::TISAPIEngine(TComponent* owner) : THttpEngine(owner) {
@@ -134,7 +135,7 @@ void TISAPIEngine::FireFirstExecRequest() {
 }
 
 void TISAPIEngine::ReadInput() {
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock;
   state.RequestContent.clear();
   state.RequestFields.reset();
@@ -182,7 +183,7 @@ void TISAPIEngine::ReadInput() {
 }
 
 int64_t TISAPIEngine::ReadBuffer(void* buffer, size_t count) {
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock;
   if (block == nullptr) return -1;
   char* into = static_cast<char*>(buffer);
@@ -205,30 +206,30 @@ int64_t TISAPIEngine::ReadBuffer(void* buffer, size_t count) {
   return static_cast<int64_t>(delivered);
 }
 
-int32_t TISAPIEngine::GetContentLength() { return isapiState.ContentLength; }
+int32_t TISAPIEngine::GetContentLength() { return IsapiState().ContentLength; }
 
 std::string TISAPIEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  std::optional<TFormFields>& fields = isapiState.RequestFields;
-  if (!fields) fields.emplace(isapiState.RequestContent);
+  std::optional<TFormFields>& fields = IsapiState().RequestFields;
+  if (!fields) fields.emplace(IsapiState().RequestContent);
   return fields->Value(name, defaultValue);
 }
 
 TStringList TISAPIEngine::GetFieldNames() {
-  std::optional<TFormFields>& fields = isapiState.RequestFields;
-  if (!fields) fields.emplace(isapiState.RequestContent);
+  std::optional<TFormFields>& fields = IsapiState().RequestFields;
+  if (!fields) fields.emplace(IsapiState().RequestContent);
   return fields->Names();
 }
 
 TStringList TISAPIEngine::GetFieldValues(std::string_view name) {
-  std::optional<TFormFields>& fields = isapiState.RequestFields;
-  if (!fields) fields.emplace(isapiState.RequestContent);
+  std::optional<TFormFields>& fields = IsapiState().RequestFields;
+  if (!fields) fields.emplace(IsapiState().RequestContent);
   return fields->Values(name);
 }
 
 void TISAPIEngine::WriteStatusLine() {
   // Only a chosen status: without one the block stays as the server filled it.
   const int32_t status = RequestState().StatusCode;
-  TEXTENSION_CONTROL_BLOCK* block = isapiState.ExtensionBlock;
+  TEXTENSION_CONTROL_BLOCK* block = IsapiState().ExtensionBlock;
   if (block != nullptr && status != 0) block->dwHttpStatusCode = static_cast<DWORD>(status);
   THttpEngine::WriteStatusLine();
 }
@@ -236,7 +237,7 @@ void TISAPIEngine::WriteStatusLine() {
 // ---- variables -------------------------------------------------------------------
 
 std::string TISAPIEngine::GetVariable(std::string_view name) {
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   std::string key = CgiVariableName(name);
   if (TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock) {
     if (key == "QUERY_STRING") return TextOf(block->lpszQueryString);
@@ -276,7 +277,7 @@ std::string TISAPIEngine::GetExecutablePath() {
 // ---- the answer --------------------------------------------------------------------
 
 void TISAPIEngine::Write(std::string_view text) {
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   if (state.ExtensionBlock != nullptr) {
     THttpEngine::Write(text);
     WriteToClient(*state.ExtensionBlock, text.data(), text.size());
@@ -289,7 +290,7 @@ void TISAPIEngine::Write(std::string_view text) {
 
 void TISAPIEngine::WriteBuffer(const void* data, size_t count) {
   THttpEngine::WriteBuffer(data, count);
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   if (state.ExtensionBlock != nullptr)
     WriteToClient(*state.ExtensionBlock, data, count);
   else if (state.FilterContext != nullptr)
@@ -311,7 +312,7 @@ void TISAPIEngine::AddHeader(std::string_view name, std::string_view value) {
 // request's header counts as sent: the request cycle adds none after it.
 // Locations of any length go whole.
 void TISAPIEngine::ServerRedirect(std::string_view location) {
-  TEXTENSION_CONTROL_BLOCK* block = isapiState.ExtensionBlock;
+  TEXTENSION_CONTROL_BLOCK* block = IsapiState().ExtensionBlock;
   if (block == nullptr || block->ServerSupportFunction == nullptr) {
     WriteErrorLog("Redirect outside an extension call refused: " + std::string(location));
     return;
@@ -345,7 +346,7 @@ bool TISAPIEngine::GetExtensionVersion(THSE_VERSION_INFO& version) {
 }
 
 DWORD TISAPIEngine::HttpExtensionProc(TEXTENSION_CONTROL_BLOCK& block) {
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   state.ExtensionBlock = &block;
   state.FilterContext = nullptr;
   state.FilterNotification = 0;
@@ -387,7 +388,7 @@ bool TISAPIEngine::GetFilterVersion(THTTP_FILTER_VERSION& version) {
 
 DWORD TISAPIEngine::HttpFilterProc(THTTP_FILTER_CONTEXT& context, DWORD notificationType,
                                    void* notification) {
-  TIsapiThreadState& state = isapiState;
+  TIsapiThreadState& state = IsapiState();
   uint32_t result = SF_STATUS_REQ_NEXT_NOTIFICATION;
   MakeCurrent();
   // A filter call never works on a control block left from an earlier

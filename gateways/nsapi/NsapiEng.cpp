@@ -10,12 +10,13 @@
 #include "pithorama/platform/Library.h"
 #include "pithorama/platform/Module.h"
 #include "pithorama/platform/ServerLibrary.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
 namespace {
 
-thread_local TNsapiThreadState nsapiState;
+TNsapiThreadState& NsapiState() { return ThreadLocal<TNsapiThreadState>(); }
 
 // The binding is made once per process, by whichever request comes first;
 // afterwards the table is only read.
@@ -46,7 +47,7 @@ const char* FindValue(const TNsapiServerFunctions& fn, const char* name, pblock*
 enum class TBlock { RequestLine, Headers, ResponseHeaders, Client, Vars };
 std::string BlockValue(TBlock which, const char* name) {
   const TNsapiServerFunctions* fn = Server();
-  const TNsapiThreadState& state = nsapiState;
+  const TNsapiThreadState& state = NsapiState();
   if (fn == nullptr || state.ServerRequest == nullptr || state.ServerSession == nullptr) return {};
   pblock* block = nullptr;
   switch (which) {
@@ -105,7 +106,7 @@ std::string CgiNamedValue(std::string_view name) {
 
 }  // namespace
 
-TNsapiThreadState& NsapiThreadState() { return nsapiState; }
+TNsapiThreadState& NsapiThreadState() { return NsapiState(); }
 
 bool BindNsapiServer(const TNsapiSymbolLookup& lookup, std::string_view origin) {
   std::lock_guard<std::mutex> guard(bindMutex);
@@ -199,9 +200,9 @@ void TNSAPIEngine::ExecRequest() {
 // ---- input ---------------------------------------------------------------------
 
 void TNSAPIEngine::ReadInput() {
-  std::string& content = nsapiState.RequestContent;
+  std::string& content = NsapiState().RequestContent;
   content.clear();
-  nsapiState.RequestFields.reset();
+  NsapiState().RequestFields.reset();
   const std::string method = GetRequestMethod();
   if (method != "POST") {
     if (method == "GET") content = GetQueryString();
@@ -245,7 +246,7 @@ std::string TNSAPIEngine::ReadUrlEncodedBody(int32_t length) {
 size_t TNSAPIEngine::TakeInput(char* out, size_t count, bool stopAtZero, bool& failed) {
   failed = false;
   const TNsapiServerFunctions* fn = Server();
-  Session* session = nsapiState.ServerSession;
+  Session* session = NsapiState().ServerSession;
   netbuf* input = session != nullptr ? session->inbuf : nullptr;
   if (fn == nullptr || input == nullptr) return 0;
   size_t taken = 0;
@@ -302,7 +303,7 @@ int32_t TNSAPIEngine::GetContentLength() { return StrToIntDef(GetVariable("conte
 
 std::string TNSAPIEngine::GetVariable(std::string_view name) {
   const TNsapiServerFunctions* fn = Server();
-  TNsapiThreadState& state = nsapiState;
+  TNsapiThreadState& state = NsapiState();
   Request* request = state.ServerRequest;
   Session* session = state.ServerSession;
   if (fn == nullptr || request == nullptr || session == nullptr) return {};
@@ -318,20 +319,20 @@ std::string TNSAPIEngine::GetVariable(std::string_view name) {
 }
 
 std::string TNSAPIEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  std::optional<TFormFields>& fields = nsapiState.RequestFields;
-  if (!fields) fields.emplace(nsapiState.RequestContent);
+  std::optional<TFormFields>& fields = NsapiState().RequestFields;
+  if (!fields) fields.emplace(NsapiState().RequestContent);
   return fields->Value(name, defaultValue);
 }
 
 TStringList TNSAPIEngine::GetFieldNames() {
-  std::optional<TFormFields>& fields = nsapiState.RequestFields;
-  if (!fields) fields.emplace(nsapiState.RequestContent);
+  std::optional<TFormFields>& fields = NsapiState().RequestFields;
+  if (!fields) fields.emplace(NsapiState().RequestContent);
   return fields->Names();
 }
 
 TStringList TNSAPIEngine::GetFieldValues(std::string_view name) {
-  std::optional<TFormFields>& fields = nsapiState.RequestFields;
-  if (!fields) fields.emplace(nsapiState.RequestContent);
+  std::optional<TFormFields>& fields = NsapiState().RequestFields;
+  if (!fields) fields.emplace(NsapiState().RequestContent);
   return fields->Values(name);
 }
 
@@ -339,7 +340,7 @@ TStringList TNSAPIEngine::GetFieldValues(std::string_view name) {
 
 void TNSAPIEngine::SendBytes(const char* data, size_t count) {
   const TNsapiServerFunctions* fn = Server();
-  Session* session = nsapiState.ServerSession;
+  Session* session = NsapiState().ServerSession;
   if (fn == nullptr || session == nullptr) return;
   while (count > 0) {
     const int chunk = static_cast<int>(std::min<size_t>(count, INT_MAX));
@@ -361,7 +362,7 @@ void TNSAPIEngine::WriteBuffer(const void* data, size_t count) {
 
 void TNSAPIEngine::AddHeader(std::string_view name, std::string_view value) {
   const TNsapiServerFunctions* fn = Server();
-  Request* request = nsapiState.ServerRequest;
+  Request* request = NsapiState().ServerRequest;
   if (fn == nullptr || request == nullptr || request->srvhdrs == nullptr) return;
   const std::string key(name);
   if (pb_param* old = fn->pblock_fr(key.c_str(), request->srvhdrs, 1)) fn->param_free(old);
@@ -370,7 +371,7 @@ void TNSAPIEngine::AddHeader(std::string_view name, std::string_view value) {
 
 void TNSAPIEngine::EndHeaders() {
   const TNsapiServerFunctions* fn = Server();
-  TNsapiThreadState& state = nsapiState;
+  TNsapiThreadState& state = NsapiState();
   if (fn == nullptr || state.ServerRequest == nullptr || state.ServerSession == nullptr) return;
   // The status the program chose, else 200 with the server's own phrase.
   const TRequestState& request = RequestState();

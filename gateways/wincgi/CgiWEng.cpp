@@ -7,6 +7,7 @@
 #include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Environment.h"
 #include "pithorama/platform/Module.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
@@ -15,7 +16,7 @@ bool WinCGIStart = false;
 
 namespace {
 
-thread_local TWinCgiThreadState winState;
+TWinCgiThreadState& WinCgiState() { return ThreadLocal<TWinCgiThreadState>(); }
 // The main thread's part in the queue (a client's entry, a server's queue file).
 TServerData serverData;
 
@@ -51,9 +52,9 @@ std::optional<std::string> ProfileNameOf(std::string_view key) {
 }
 
 std::optional<std::string> FindVariable(std::string_view key) {
-  if (!winState.ProfileFile) return std::nullopt;
+  if (!WinCgiState().ProfileFile) return std::nullopt;
   for (std::string_view section : kVariableSections)
-    if (auto value = winState.ProfileFile->Find(section, key)) return value;
+    if (auto value = WinCgiState().ProfileFile->Find(section, key)) return value;
   return std::nullopt;
 }
 
@@ -105,7 +106,7 @@ bool ClaimsWindowsCgiStart(const TStartFacts& start, bool engineCurrent) {
 bool serveHere = false;
 
 std::string QueuedProfileName() {
-  const std::string& name = winState.ProfileFileName;
+  const std::string& name = WinCgiState().ProfileFileName;
   return HostPathStyle().isAbsolute(name) ? name : std::string();
 }
 
@@ -152,7 +153,7 @@ TServerQueue& WinServerQueue() {
   return queue;
 }
 
-TWinCgiThreadState& WinCgiThreadState() { return winState; }
+TWinCgiThreadState& WinCgiThreadState() { return WinCgiState(); }
 
 std::string MakeAbsolutePath(std::string_view name, const PathStyle& style) {
   if (style.systemDrive.empty() || Contains(name, ":\\")) return std::string(name);
@@ -189,8 +190,8 @@ void TCGIWinEngine::HandleRequestFile(const std::string& name) {
     if (ServerTimer) ServerTimer->HandleRequestFile(name);
     return;
   }
-  winState.ProfileFileName = name;
-  winState.RequestContent.clear();
+  WinCgiState().ProfileFileName = name;
+  WinCgiState().RequestContent.clear();
   // No server took the request at start: start one and hand it over. The
   // hand-over returns only when no server took it; then it is served here. A
   // profile that cannot be queued (a relative or over-long name) is served
@@ -209,25 +210,25 @@ void TCGIWinEngine::ServeInProcess() {
 // FinishRequest closes the output file, so the answer is whole before the
 // entry leaves the queue and the client ends.
 void TCGIWinEngine::ServeQueued(const std::string& name) {
-  winState.ProfileFileName = name;
-  winState.RequestContent.clear();
+  WinCgiState().ProfileFileName = name;
+  WinCgiState().RequestContent.clear();
   RunRequest();
 }
 
 void TCGIWinEngine::ExecRequest() {
-  winState.ProfileFile = TCGIIniFile::Create(winState.ProfileFileName);
-  winState.OutputFileName = winState.ProfileFile->ReadValue("System", "OUTPUT FILE", "");
+  WinCgiState().ProfileFile = TCGIIniFile::Create(WinCgiState().ProfileFileName);
+  WinCgiState().OutputFileName = WinCgiState().ProfileFile->ReadValue("System", "OUTPUT FILE", "");
   // Without an output file there is nowhere to answer: the request is skipped.
-  if (winState.OutputFileName.empty()) return;
-  winState.OutputFileName = MakeAbsolutePath(winState.OutputFileName);
+  if (WinCgiState().OutputFileName.empty()) return;
+  WinCgiState().OutputFileName = MakeAbsolutePath(WinCgiState().OutputFileName);
   OpenOutputFile();
   const std::string contentFile = GetVariable("Content File");
   if (!contentFile.empty()) ReadContentFile(MakeAbsolutePath(contentFile));
   try {
     FireEvents();
   } catch (...) {
-    winState.ContentStream.reset();
-    if (AutoTerminate) winState.OutputStream.reset();
+    WinCgiState().ContentStream.reset();
+    if (AutoTerminate) WinCgiState().OutputStream.reset();
     throw;
   }
 }
@@ -237,10 +238,10 @@ void TCGIWinEngine::ExecRequest() {
 // trail this one.
 void TCGIWinEngine::OpenOutputFile() {
   TFile file;
-  if (!file.Open(winState.OutputFileName, FileAccess::Write, FileShare::DenyNone,
+  if (!file.Open(WinCgiState().OutputFileName, FileAccess::Write, FileShare::DenyNone,
                  FileCreate::CreateAlways))
-    throw EFOpenError("Cannot open file " + winState.OutputFileName);
-  winState.OutputStream = std::make_unique<TCgiOutput>(std::move(file));
+    throw EFOpenError("Cannot open file " + WinCgiState().OutputFileName);
+  WinCgiState().OutputStream = std::make_unique<TCgiOutput>(std::move(file));
 }
 
 // The content file goes through the multipart decoder whatever its type; a
@@ -250,8 +251,8 @@ void TCGIWinEngine::ReadContentFile(const std::string& name) {
   auto content = std::make_unique<TFile>();
   if (!content->Open(name, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
     throw EFOpenError("Cannot open file " + name);
-  winState.ContentStream = std::move(content);
-  winState.RequestContent = ReadMultipartInput();
+  WinCgiState().ContentStream = std::move(content);
+  WinCgiState().RequestContent = ReadMultipartInput();
 }
 
 void TCGIWinEngine::FireEvents() {
@@ -268,17 +269,17 @@ void TCGIWinEngine::FireEvents() {
 // process keeps nothing of earlier requests.
 void TCGIWinEngine::FinishRequest() {
   THttpEngine::FinishRequest();
-  winState.OutputStream.reset();
-  winState.ContentStream.reset();
-  winState.ProfileFile.reset();
-  winState.RequestContent.clear();
+  WinCgiState().OutputStream.reset();
+  WinCgiState().ContentStream.reset();
+  WinCgiState().ProfileFile.reset();
+  WinCgiState().RequestContent.clear();
 }
 
 int32_t TCGIWinEngine::GetContentLength() { return StrToIntDef(GetVariable("Content Length"), 0); }
 
 std::string TCGIWinEngine::GetCookie() {
-  if (!winState.ProfileFile) return std::string(NotAvailable);
-  return winState.ProfileFile->ReadValue("EXTRA HEADERS", "COOKIE", NotAvailable);
+  if (!WinCgiState().ProfileFile) return std::string(NotAvailable);
+  return WinCgiState().ProfileFile->ReadValue("EXTRA HEADERS", "COOKIE", NotAvailable);
 }
 
 // In the server's thread mode, the worker thread that serves the calling
@@ -287,18 +288,18 @@ TObject* TCGIWinEngine::GetRequestThread() { return CurrentRequestThread(); }
 
 void TCGIWinEngine::Write(std::string_view text) {
   THttpEngine::Write(text);
-  if (!text.empty() && winState.OutputStream) winState.OutputStream->Write(text);
+  if (!text.empty() && WinCgiState().OutputStream) WinCgiState().OutputStream->Write(text);
 }
 
 void TCGIWinEngine::WriteBuffer(const void* data, size_t count) {
   THttpEngine::WriteBuffer(data, count);
-  if (winState.OutputStream)
-    winState.OutputStream->Write(std::string_view(static_cast<const char*>(data), count));
+  if (WinCgiState().OutputStream)
+    WinCgiState().OutputStream->Write(std::string_view(static_cast<const char*>(data), count));
 }
 
 int64_t TCGIWinEngine::ReadBuffer(void* buffer, size_t count) {
-  if (!winState.ContentStream) return -1;
-  return winState.ContentStream->Read(buffer, count);
+  if (!WinCgiState().ContentStream) return -1;
+  return WinCgiState().ContentStream->Read(buffer, count);
 }
 
 // A header line goes out as text; no status line is ever written, so the
@@ -330,8 +331,8 @@ std::string TCGIWinEngine::GetVariable(std::string_view name) {
 }
 
 std::string TCGIWinEngine::GetField(std::string_view name, std::string_view defaultValue) {
-  if (!winState.RequestContent.empty())
-    return GetFieldValue(name, winState.RequestContent, defaultValue);
+  if (!WinCgiState().RequestContent.empty())
+    return GetFieldValue(name, WinCgiState().RequestContent, defaultValue);
   if (GetRequestMethod() == "GET") return GetFieldValue(name, GetQueryString(), defaultValue);
   std::string value = GetFormValue(name);
   if (value == NotAvailable) return std::string(defaultValue);
@@ -345,7 +346,8 @@ std::string TCGIWinEngine::GetField(std::string_view name, std::string_view defa
 }
 
 TStringList TCGIWinEngine::GetFieldValues(std::string_view name) {
-  if (!winState.RequestContent.empty()) return TFormFields(winState.RequestContent).Values(name);
+  const std::string& content = WinCgiState().RequestContent;
+  if (!content.empty()) return TFormFields(content).Values(name);
   if (GetRequestMethod() == "GET") return TFormFields(GetQueryString()).Values(name);
   TStringList values;
   std::string value = GetFormValue(name);
@@ -357,7 +359,7 @@ TStringList TCGIWinEngine::GetFieldValues(std::string_view name) {
 }
 
 std::string TCGIWinEngine::GetFormValue(std::string_view name) {
-  const TCGIIniFile* profile = winState.ProfileFile.get();
+  const TCGIIniFile* profile = WinCgiState().ProfileFile.get();
   if (profile == nullptr) return std::string(NotAvailable);
   if (auto literal = profile->Find("Form Literal", name)) return *literal;
   if (auto file = profile->Find("Form File", name)) return *file;
@@ -366,9 +368,9 @@ std::string TCGIWinEngine::GetFormValue(std::string_view name) {
 }
 
 TStringList TCGIWinEngine::GetFieldNames() {
-  if (!winState.RequestContent.empty()) return ParseFieldNames(winState.RequestContent);
+  if (!WinCgiState().RequestContent.empty()) return ParseFieldNames(WinCgiState().RequestContent);
   if (GetRequestMethod() != "POST") return ParseFieldNames(GetQueryString());
-  return winState.ProfileFile ? winState.ProfileFile->GetFormFieldNames() : TStringList();
+  return WinCgiState().ProfileFile ? WinCgiState().ProfileFile->GetFormFieldNames() : TStringList();
 }
 
 bool TCGIWinEngine::IsActiveGateway() { return WinCGIStart; }
@@ -384,7 +386,7 @@ void CgiWEngStart() {
   // its resident server, and leaves the server's files alone.
   WinCGIStart = !start.Library && !start.FastCgi &&
                 ((!start.ServerSoftware && !start.CgiRequest) || start.WindowsCgiVersion);
-  if (ParamCount() >= 1) winState.ProfileFileName = MakeAbsolutePath(ParamStr(1));
+  if (ParamCount() >= 1) WinCgiState().ProfileFileName = MakeAbsolutePath(ParamStr(1));
   IsServer = ParamCount() == 0 && !start.FastCgi;
   TServerQueue& queue = WinServerQueue();
   queue.IsServer = IsServer;
@@ -401,7 +403,7 @@ void CgiWEngStart() {
 }
 
 void CgiWEngEnd() {
-  winState.OutputStream.reset();
+  WinCgiState().OutputStream.reset();
   WinServerQueue().ProgramEnd(serverData);
 }
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "pithorama/platform/Messages.h"
+#include "pithorama/platform/Threads.h"
 #include "pithorama/platform/win32/SocketWatch.h"
 
 namespace pithorama {
@@ -65,7 +66,9 @@ thread_local const MSG* tDispatching = nullptr;
 thread_local WPARAM tPumpCount = 0;
 // Markers taken out of the queue by a pump nested in a window procedure; the
 // pump that posted one stops when it finds it here.
-thread_local std::vector<WPARAM> tMarkersSeen;
+std::vector<WPARAM>& MarkersSeen() {
+  return ThreadLocal<std::vector<WPARAM>, struct TMarkersSeenTag>();
+}
 
 intptr_t Deliver(TWindow window, unsigned message, uintptr_t wParam, intptr_t lParam) {
   if (message >= win32::FirstSocketMessage && message <= win32::LastSocketMessage &&
@@ -160,9 +163,10 @@ void DispatchQueued(const MSG& message) {
 }
 
 bool MarkerSeen(WPARAM marker) {
-  auto it = std::find(tMarkersSeen.begin(), tMarkersSeen.end(), marker);
-  if (it == tMarkersSeen.end()) return false;
-  tMarkersSeen.erase(it);
+  std::vector<WPARAM>& seen = MarkersSeen();
+  auto it = std::find(seen.begin(), seen.end(), marker);
+  if (it == seen.end()) return false;
+  seen.erase(it);
   return true;
 }
 
@@ -176,7 +180,7 @@ void DeliverPosted() {
     if (marked && MarkerSeen(marker)) return;
     if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return;
     if (message.hwnd == nullptr && message.message == kPumpMarker)
-      tMarkersSeen.push_back(message.wParam);
+      MarkersSeen().push_back(message.wParam);
     else
       DispatchQueued(message);
   }
