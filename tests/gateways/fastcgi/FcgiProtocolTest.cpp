@@ -186,7 +186,14 @@ TEST(FastCgiProtocol, StopFinishesRequestsInFlight) {
   TPeerConnection idle(served.Address());
   TPeerConnection stalled(served.Address());
   ASSERT_TRUE(web.Send(Request(1, kGet)));
-  ASSERT_TRUE(stalled.Send(BeginRecord(1)));  // its variables never come
+  // Answered questions show that the server has taken both connections: one
+  // still waiting to be taken when the stop comes would wait for the
+  // listening socket to close.
+  const std::string question = Record(kFcgiGetValues, 0, "");
+  ASSERT_TRUE(idle.Send(question));
+  ASSERT_TRUE(stalled.Send(question + BeginRecord(1)));  // its variables never come
+  ASSERT_TRUE(idle.ReadUntil(kFcgiGetValuesResult));
+  ASSERT_TRUE(stalled.ReadUntil(kFcgiGetValuesResult));
   entered.get_future().wait();
   std::jthread stopper([&] { served.Stop(); });
   // An idle connection, and one whose request has not begun, end at once.
