@@ -82,9 +82,10 @@ void DeleteTempFiles() {
 
 // Session cookie and lines live for one request only.
 void ReleaseSession() {
-  delete RequestState().SessionCookie;
-  RequestState().SessionCookie = nullptr;
-  RequestState().SessionLines.reset();
+  TRequestState& state = RequestState();
+  delete state.SessionCookie;
+  state.SessionCookie = nullptr;
+  state.SessionLines.reset();
 }
 
 // Deletes the upload files and frees the session objects when the request

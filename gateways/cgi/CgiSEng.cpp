@@ -37,32 +37,34 @@ std::string RequestFileNameOf(const std::string& requestId) {
 // The request's input: body bytes kept back from a failed request file
 // first, then the stream.
 int64_t ReadInput(void* buffer, size_t count) {
-  std::string& pending = CgiState().PendingBody;
+  TCgiThreadState& state = CgiState();
+  std::string& pending = state.PendingBody;
   if (!pending.empty()) {
     const size_t n = std::min(count, pending.size());
     std::memcpy(buffer, pending.data(), n);
     pending.erase(0, n);
     return static_cast<int64_t>(n);
   }
-  return CgiState().InputStream ? CgiState().InputStream->Read(buffer, count) : -1;
+  return state.InputStream ? state.InputStream->Read(buffer, count) : -1;
 }
 
 // Copies the body announced by CONTENT_LENGTH from standard input. On a
 // failed write the body read so far (what the file took and the block it
 // refused) is kept in PendingBody, so the request can still be served here.
 bool CopyBody(TFile& to, int64_t bodyStart) {
+  TCgiThreadState& state = CgiState();
   int32_t due = StrToIntDef(GetEnvVar("CONTENT_LENGTH"), 0);
   char block[16384];
   int64_t written = 0;
-  while (due > 0 && CgiState().InputStream) {
-    int64_t got = CgiState().InputStream->Read(block, std::min<size_t>(sizeof block, due));
+  while (due > 0 && state.InputStream) {
+    int64_t got = state.InputStream->Read(block, std::min<size_t>(sizeof block, due));
     if (got <= 0) break;  // the body ended early: the server gets what arrived
     if (!to.Write(block, static_cast<size_t>(got))) {
       std::string kept(static_cast<size_t>(written), '\0');
       if (written > 0 && (!to.Seek(bodyStart) || to.Read(kept.data(), kept.size()) != written))
         kept.clear();
       kept.append(block, static_cast<size_t>(got));
-      CgiState().PendingBody = std::move(kept);
+      state.PendingBody = std::move(kept);
       return false;
     }
     written += got;
@@ -76,11 +78,12 @@ bool CopyBody(TFile& to, int64_t bodyStart) {
 // after the client's lock is taken, so that nobody takes the file of a
 // client that is still writing it for a leftover.
 std::string WriteRequestFile() {
-  if (CgiState().RequestFileWritten) return CgiState().RequestFileName;
-  if (CgiState().RequestId.empty()) CgiState().RequestId = MakeRequestId();
-  const std::string name = RequestFileNameOf(CgiState().RequestId);
-  CgiState().RequestFileName = name;
-  if (!FitsEntryFile(name) || !CgiState().PendingBody.empty()) return {};
+  TCgiThreadState& state = CgiState();
+  if (state.RequestFileWritten) return state.RequestFileName;
+  if (state.RequestId.empty()) state.RequestId = MakeRequestId();
+  const std::string name = RequestFileNameOf(state.RequestId);
+  state.RequestFileName = name;
+  if (!FitsEntryFile(name) || !state.PendingBody.empty()) return {};
   if (!TakeClientLock(name.substr(0, name.size() - 3))) {
     WriteErrorLog("Can not lock the request of " + name);
     return {};
@@ -95,7 +98,7 @@ std::string WriteRequestFile() {
     if (file.IsOpen()) DeleteFile(name);
     return {};
   }
-  CgiState().RequestFileWritten = true;
+  state.RequestFileWritten = true;
   return name;
 }
 
@@ -202,52 +205,55 @@ void TCGIStdEngine::HandleRequestFile(const std::string& name) {
     if (ServerTimer) ServerTimer->HandleRequestFile(name);
     return;
   }
+  TCgiThreadState& state = CgiState();
   if (CGIMode != TCGIMode::NormalMode) {
     // No server took the request at start: start one and hand it over. A
     // request whose file name would not fit a queue entry is served here.
-    if (CgiState().RequestId.empty()) CgiState().RequestId = MakeRequestId();
-    if (FitsEntryFile(RequestFileNameOf(CgiState().RequestId)) && !CgiState().ServeHere)
+    if (state.RequestId.empty()) state.RequestId = MakeRequestId();
+    if (FitsEntryFile(RequestFileNameOf(state.RequestId)) && !state.ServeHere)
       StdServerQueue().HandOver(serverData);
   }
-  if (!CgiState().RequestFileWritten) CgiState().RequestFileName = name;
+  if (!state.RequestFileWritten) state.RequestFileName = name;
   ServeInProcess();
 }
 
 void TCGIStdEngine::ServeInProcess() {
+  TCgiThreadState& state = CgiState();
   // A request file written for a server that never took it holds the body,
   // which standard input no longer has.
-  if (CgiState().RequestFileWritten) {
+  if (state.RequestFileWritten) {
     auto file = std::make_unique<TFile>();
-    if (file->Open(CgiState().RequestFileName, FileAccess::Read, FileShare::DenyNone,
+    if (file->Open(state.RequestFileName, FileAccess::Read, FileShare::DenyNone,
                    FileCreate::OpenExisting)) {
       ReadVariableBlock(*file);
-      CgiState().InputStream = std::move(file);
+      state.InputStream = std::move(file);
     }
-    DeleteFile(CgiState().RequestFileName);
-    CgiState().RequestFileWritten = false;
+    DeleteFile(state.RequestFileName);
+    state.RequestFileWritten = false;
   }
   try {
     RunRequest();
   } catch (...) {
     // A failure that is no error of the request passes on (RunRequest has
     // done the rest of its end); the answer written so far still goes out.
-    if (CgiState().OutputStream) CgiState().OutputStream->Flush();
+    if (state.OutputStream) state.OutputStream->Flush();
     throw;
   }
   if (AutoTerminate) TerminateProgram();
 }
 
 bool TCGIStdEngine::ServeQueued(const std::string& name) {
-  CgiState().RequestFileName = name;
-  CgiState().AnswerFailed = false;
+  TCgiThreadState& state = CgiState();
+  state.RequestFileName = name;
+  state.AnswerFailed = false;
   OpenRequestFiles(name);
   RunRequest();
   // The answer must be whole in its file before the entry goes, whatever
   // AutoTerminate says, and a long-lived server must not keep the files open.
   CloseAnswer();
-  CgiState().InputStream.reset();
-  CgiState().VariableList.reset();
-  if (!CgiState().AnswerFailed) return true;
+  state.InputStream.reset();
+  state.VariableList.reset();
+  if (!state.AnswerFailed) return true;
   // An answer cut short is no answer: the client serves the request itself.
   WriteErrorLog("Can not write the answer of " + name);
   DeleteFile(name.substr(0, name.size() - 3) + "OUT");
@@ -255,24 +261,26 @@ bool TCGIStdEngine::ServeQueued(const std::string& name) {
 }
 
 void TCGIStdEngine::CloseAnswer() {
-  if (!CgiState().OutputStream) return;
-  CgiState().OutputStream->Flush();
-  CgiState().AnswerFailed = CgiState().AnswerFailed || CgiState().OutputStream->Failed();
-  CgiState().OutputStream.reset();
+  TCgiThreadState& state = CgiState();
+  if (!state.OutputStream) return;
+  state.OutputStream->Flush();
+  state.AnswerFailed = state.AnswerFailed || state.OutputStream->Failed();
+  state.OutputStream.reset();
 }
 
 void TCGIStdEngine::OpenRequestFiles(const std::string& name) {
+  TCgiThreadState& state = CgiState();
   const std::string base = name.substr(0, name.size() - 3);
   auto input = std::make_unique<TFile>();
   TStringList variables;
   if (input->Open(base + "REQ", FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting))
     variables = ReadVariableBlock(*input);
-  CgiState().InputStream = std::move(input);
+  state.InputStream = std::move(input);
   // The answer holds what the request did: owner only, like the request.
   TFile output;
   output.Open(base + "OUT", FileAccess::Write, FileShare::DenyNone, FileCreate::CreatePrivate);
-  CgiState().OutputStream = std::make_unique<TCgiOutput>(std::move(output));
-  CgiState().VariableList = std::move(variables);
+  state.OutputStream = std::make_unique<TCgiOutput>(std::move(output));
+  state.VariableList = std::move(variables);
 }
 
 void TCGIStdEngine::ExecRequest() {
@@ -291,14 +299,15 @@ std::string TCGIStdEngine::ReadContent() {
 }
 
 void TCGIStdEngine::FinishRequest() {
+  TCgiThreadState& state = CgiState();
   THttpEngine::FinishRequest();
   if (!AutoTerminate) {
-    if (CgiState().OutputStream) CgiState().OutputStream->Flush();
+    if (state.OutputStream) state.OutputStream->Flush();
     return;
   }
   CloseAnswer();  // sends what is left
   if (!IsServer) DiscardUnreadContent();
-  CgiState().InputStream.reset();
+  state.InputStream.reset();
   if (!IsServer) TerminateProgram();
 }
 
@@ -416,12 +425,12 @@ void CgiSEngStart() {
   // A server that gives up on the request (its client hung up) ends the
   // program with a signal: the upload files of the request go with it.
   SetTerminationAction(TTerminationAction::RemoveFilesAndEnd);
-  CgiState().OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
-  CgiState().InputStream = std::make_unique<TFile>(TFile::StandardInput());
+  TCgiThreadState& state = CgiState();
+  state.OutputStream = std::make_unique<TCgiOutput>(TFile::StandardOutput());
+  state.InputStream = std::make_unique<TFile>(TFile::StandardInput());
   // A running server takes the request; WaitForAnswer ends the program, or
   // returns when no server took it.
-  if (queue.QueueRequest(serverData) && !queue.WaitForAnswer(serverData))
-    CgiState().ServeHere = true;
+  if (queue.QueueRequest(serverData) && !queue.WaitForAnswer(serverData)) state.ServeHere = true;
 }
 
 void CgiSEngEnd() {

@@ -216,19 +216,20 @@ void TCGIWinEngine::ServeQueued(const std::string& name) {
 }
 
 void TCGIWinEngine::ExecRequest() {
-  WinCgiState().ProfileFile = TCGIIniFile::Create(WinCgiState().ProfileFileName);
-  WinCgiState().OutputFileName = WinCgiState().ProfileFile->ReadValue("System", "OUTPUT FILE", "");
+  TWinCgiThreadState& state = WinCgiState();
+  state.ProfileFile = TCGIIniFile::Create(state.ProfileFileName);
+  state.OutputFileName = state.ProfileFile->ReadValue("System", "OUTPUT FILE", "");
   // Without an output file there is nowhere to answer: the request is skipped.
-  if (WinCgiState().OutputFileName.empty()) return;
-  WinCgiState().OutputFileName = MakeAbsolutePath(WinCgiState().OutputFileName);
+  if (state.OutputFileName.empty()) return;
+  state.OutputFileName = MakeAbsolutePath(state.OutputFileName);
   OpenOutputFile();
   const std::string contentFile = GetVariable("Content File");
   if (!contentFile.empty()) ReadContentFile(MakeAbsolutePath(contentFile));
   try {
     FireEvents();
   } catch (...) {
-    WinCgiState().ContentStream.reset();
-    if (AutoTerminate) WinCgiState().OutputStream.reset();
+    state.ContentStream.reset();
+    if (AutoTerminate) state.OutputStream.reset();
     throw;
   }
 }
@@ -237,11 +238,12 @@ void TCGIWinEngine::ExecRequest() {
 // reserve its name); it is cut to nothing so that no bytes of an older answer
 // trail this one.
 void TCGIWinEngine::OpenOutputFile() {
+  TWinCgiThreadState& state = WinCgiState();
   TFile file;
-  if (!file.Open(WinCgiState().OutputFileName, FileAccess::Write, FileShare::DenyNone,
+  if (!file.Open(state.OutputFileName, FileAccess::Write, FileShare::DenyNone,
                  FileCreate::CreateAlways))
-    throw EFOpenError("Cannot open file " + WinCgiState().OutputFileName);
-  WinCgiState().OutputStream = std::make_unique<TCgiOutput>(std::move(file));
+    throw EFOpenError("Cannot open file " + state.OutputFileName);
+  state.OutputStream = std::make_unique<TCgiOutput>(std::move(file));
 }
 
 // The content file goes through the multipart decoder whatever its type; a
@@ -268,11 +270,12 @@ void TCGIWinEngine::FireEvents() {
 // and the profile and content file are released, so that a long-lived server
 // process keeps nothing of earlier requests.
 void TCGIWinEngine::FinishRequest() {
+  TWinCgiThreadState& state = WinCgiState();
   THttpEngine::FinishRequest();
-  WinCgiState().OutputStream.reset();
-  WinCgiState().ContentStream.reset();
-  WinCgiState().ProfileFile.reset();
-  WinCgiState().RequestContent.clear();
+  state.OutputStream.reset();
+  state.ContentStream.reset();
+  state.ProfileFile.reset();
+  state.RequestContent.clear();
 }
 
 int32_t TCGIWinEngine::GetContentLength() { return StrToIntDef(GetVariable("Content Length"), 0); }
@@ -368,9 +371,10 @@ std::string TCGIWinEngine::GetFormValue(std::string_view name) {
 }
 
 TStringList TCGIWinEngine::GetFieldNames() {
-  if (!WinCgiState().RequestContent.empty()) return ParseFieldNames(WinCgiState().RequestContent);
+  TWinCgiThreadState& state = WinCgiState();
+  if (!state.RequestContent.empty()) return ParseFieldNames(state.RequestContent);
   if (GetRequestMethod() != "POST") return ParseFieldNames(GetQueryString());
-  return WinCgiState().ProfileFile ? WinCgiState().ProfileFile->GetFormFieldNames() : TStringList();
+  return state.ProfileFile ? state.ProfileFile->GetFormFieldNames() : TStringList();
 }
 
 bool TCGIWinEngine::IsActiveGateway() { return WinCGIStart; }
