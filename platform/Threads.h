@@ -1,6 +1,7 @@
 // Locks, pauses and values kept per thread.
 #pragma once
 
+#include <functional>
 #include <mutex>
 
 namespace pithorama {
@@ -20,6 +21,14 @@ class TLock {
 };
 
 void SleepMs(int milliseconds);
+
+// Runs `work` on a thread of its own that nobody waits for; the thread ends
+// when `work` returns. Used instead of std::thread::detach: with the Windows
+// toolchain's thread library a thread that ended before it was let go could
+// pass its own bookkeeping on to the next thread started, which then ended
+// without running its work (a resident request or a FastCGI connection that
+// was never served). There the thread is the system's own.
+void StartDetachedThread(std::function<void()> work);
 
 #ifdef _WIN32
 // A slot of per-thread values whose `destroy` runs with a thread's value when

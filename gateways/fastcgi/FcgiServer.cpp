@@ -5,6 +5,7 @@
 #include "pithorama/engine/ErrorLog.h"
 #include "pithorama/gateways/fastcgi/FcgiRequest.h"
 #include "pithorama/platform/Strings.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
@@ -78,7 +79,7 @@ void TFcgiServer::AddConnection(TStreamConnection stream) {
     ++connectionThreads_;
   }
   // The thread ends with its connection; Wait counts them down.
-  std::thread([this, connection]() mutable { ServeConnection(std::move(connection)); }).detach();
+  StartDetachedThread([this, connection]() mutable { ServeConnection(std::move(connection)); });
 }
 
 void TFcgiServer::ServeConnection(std::shared_ptr<TFcgiConnection> connection) {

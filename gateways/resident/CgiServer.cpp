@@ -1,11 +1,11 @@
 #include "pithorama/gateways/resident/CgiServer.h"
 
 #include <chrono>
-#include <thread>
 
 #include "pithorama/gateways/resident/QueueEntry.h"
 #include "pithorama/platform/Files.h"
 #include "pithorama/platform/Signals.h"
+#include "pithorama/platform/Threads.h"
 
 namespace pithorama {
 
@@ -93,7 +93,7 @@ void TResidentServer::HandleRequestFile(const std::string& name) {
     std::lock_guard<std::mutex> hold(threadsLock_);
     ++runningThreads_;
   }
-  std::thread([this, name] { RunRequestThread(name); }).detach();
+  StartDetachedThread([this, name] { RunRequestThread(name); });
   // The entry is now taken: look for the next one at once.
   PostMessage(window_, WmQueueChanged, 0, 0);
 }

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <thread>
 
 namespace pithorama {
 
@@ -12,5 +13,7 @@ void SleepMs(int milliseconds) {
   while (::nanosleep(&rest, &rest) != 0 && errno == EINTR) {
   }
 }
+
+void StartDetachedThread(std::function<void()> work) { std::thread(std::move(work)).detach(); }
 
 }  // namespace pithorama

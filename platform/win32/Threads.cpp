@@ -1,7 +1,12 @@
 #include "pithorama/platform/Threads.h"
 
+#include <process.h>
+
+#include <cerrno>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "pithorama/platform/win32/WindowsApi.h"
@@ -41,6 +46,12 @@ class TThreadSlots {
   std::vector<DWORD> slots_;
 };
 
+unsigned __stdcall RunDetachedWork(void* argument) noexcept {
+  const std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(argument));
+  (*work)();
+  return 0;
+}
+
 TThreadSlots& Slots() {
   static TThreadSlots slots;
   return slots;
@@ -50,6 +61,16 @@ TThreadSlots& Slots() {
 
 void SleepMs(int milliseconds) {
   if (milliseconds > 0) ::Sleep(static_cast<DWORD>(milliseconds));
+}
+
+void StartDetachedThread(std::function<void()> work) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(work));
+  // _beginthreadex rather than CreateThread: the C runtime sets up its
+  // per-thread data for the thread and frees it when the thread ends.
+  const uintptr_t thread = _beginthreadex(nullptr, 0, RunDetachedWork, owned.get(), 0, nullptr);
+  if (thread == 0) throw std::system_error(errno, std::generic_category(), "thread not started");
+  owned.release();  // the thread owns it now
+  CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 unsigned long NewThreadSlot(TThreadSlotDestroy destroy) { return Slots().Add(destroy); }

@@ -10,6 +10,7 @@
 #include "pithorama/engine/HttpEng.h"
 #include "pithorama/platform/Files.h"
 #include "pithorama/platform/Module.h"
+#include "pithorama/platform/Threads.h"
 #include "tests/support/FakeEngine.h"
 #include "tests/support/Process.h"
 
@@ -37,10 +38,10 @@ bool HasLayout(std::string_view text, std::string_view pattern) {
 bool FinishesInTime(std::function<void()> work) {
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> ended = done->get_future();
-  std::thread([work = std::move(work), done] {
+  StartDetachedThread([work = std::move(work), done] {
     work();
     done->set_value();
-  }).detach();
+  });
   return ended.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
 }
 
