@@ -239,6 +239,8 @@ bool TServerQueue::WaitForAnswer(TServerData& data) {
     if (state != EntryFinished && (noServer || QueueIsStale(ageAtStart, Seconds(start)))) {
       // A request that no server took is still whole: served here.
       if (!taken && WithdrawRequest(data)) return false;
+      WriteErrorLog(std::string(found ? "The queue went stale" : "The resident server went") +
+                    " while it had request " + data.QueuedName + ": not answered");
       AbortWait();
     }
     if (Flavour.UpdatesServerWindowSeen) ServerWindowSeen = ServerWindowSeen || found;
@@ -247,6 +249,7 @@ bool TServerQueue::WaitForAnswer(TServerData& data) {
       // The entry went without an answer: the server could not write one and
       // left the request, or someone rewrote the queue file.
       if (FileExists(data.QueuedName)) return false;
+      WriteErrorLog("Request " + data.QueuedName + " left the queue without an answer");
       break;
     }
     // A queue that stays locked through every retry is busy (many clients
@@ -259,6 +262,9 @@ bool TServerQueue::WaitForAnswer(TServerData& data) {
     }
     waiter.Wait(kClientTickMs);
   }
+  if (Seconds(start) >= kLongestWaitSeconds)
+    WriteErrorLog("No answer to request " + data.QueuedName + " within " +
+                  std::to_string(static_cast<int>(kLongestWaitSeconds)) + " seconds");
   TerminateProgram();
   Halt(0);
 }
