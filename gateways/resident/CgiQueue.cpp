@@ -58,17 +58,18 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// The client's waiting room: a hidden window that wakes when the queue file
-// changes and is told to close by SIGTERM, SIGINT and SIGHUP.
+// The client's waiting room: a hidden window that wakes when the watched
+// file changes and is told to close by SIGTERM, SIGINT and SIGHUP.
 class TQueueWaiter {
  public:
-  TQueueWaiter() {
+  explicit TQueueWaiter(const std::string& watched) {
     window_ = CreateMessageWindow([this](unsigned message, uintptr_t, intptr_t) -> intptr_t {
       if (message == WmClose) closed_ = true;
+      if (message == WmQueueChanged) changed_ = true;
       return 0;
     });
     PostCloseOnTermination(window_);
-    watch_.Start(TServerQueue::QueueFileName(), window_, WmQueueChanged);
+    watch_.Start(watched, window_, WmQueueChanged);
   }
   ~TQueueWaiter() { DestroyMessageWindow(window_); }
   TQueueWaiter(const TQueueWaiter&) = delete;
@@ -79,10 +80,19 @@ class TQueueWaiter {
     DispatchMessages();
     return closed_;
   }
-  // Waits up to `ms`, less when the queue file changes or a signal arrives.
+  // Waits up to `ms`, less when the watched file changes or a signal
+  // arrives. Changes of other files in the folder wake the thread too; it
+  // goes back to waiting.
   void Wait(int ms) {
-    WaitForMessage(ms);
-    DispatchMessages();
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    changed_ = false;
+    while (!changed_ && !closed_) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      WaitForMessage(static_cast<int>(left.count()));
+      DispatchMessages();
+    }
   }
   bool Closed() const { return closed_; }
 
@@ -90,6 +100,7 @@ class TQueueWaiter {
   TWindow window_ = 0;
   TFileWatch watch_;
   bool closed_ = false;
+  bool changed_ = false;
 };
 
 }  // namespace
@@ -224,10 +235,25 @@ bool TServerQueue::WithdrawRequest(TServerData& data) {
   return FileExists(data.QueuedName);
 }
 
+// What a waiting client watches: its own request file, which the server
+// deletes right after it has finished the entry, so that a client wakes for
+// its own answer only and not for every change that other clients and the
+// server make to the queue (each wake reads the queue under its lock). An
+// entry that names no request file of ours (a Windows CGI profile) watches
+// the queue file. The poll every kClientTickMs sees everything else: a
+// server that went, a stale queue, an entry finished without an answer.
+namespace {
+
+std::string WatchedForAnswer(const TServerData& data) {
+  return EndsWithReq(data.QueuedName) ? data.QueuedName : TServerQueue::QueueFileName();
+}
+
+}  // namespace
+
 bool TServerQueue::WaitForAnswer(TServerData& data) {
   const auto start = std::chrono::steady_clock::now();
   const double ageAtStart = FileAgeSeconds(QueueFileName()).value_or(0);
-  TQueueWaiter waiter;
+  TQueueWaiter waiter(WatchedForAnswer(data));
   bool taken = false;
   while (Seconds(start) < kLongestWaitSeconds) {
     if (waiter.Pump()) break;
@@ -284,22 +310,28 @@ bool TServerQueue::IsSoundEntry(const TQueueEntry& entry) {
          rest.find('/') == std::string::npos;
 }
 
-// Drops unsound entries and the waiting entries of clients that are gone
-// (deleting their files); true when any went.
+// Drops unsound entries and the waiting entries of clients that are gone at
+// the front of the queue (deleting their files); true when any went.
 bool TServerQueue::DropDeadEntries(std::vector<TQueueEntry>& entries) {
   const size_t before = entries.size();
   std::vector<TQueueEntry> kept;
+  // Clients are asked whether they live up to the first live one that this
+  // server would take: the entries behind it are asked when they come to
+  // the front, so a take costs one question, not one per waiting client.
+  bool frontFound = false;
   for (TQueueEntry& entry : entries) {
     if (!IsSoundEntry(entry)) {
       WriteErrorLog("Queue entry dropped, it names no request of this server: " +
                     entry.EntryFile.substr(0, 64));
       continue;
     }
-    if (entry.EntryState == EntryWaiting && EndsWithReq(entry.EntryFile) &&
-        ClientGone(entry.EntryFile)) {
-      const std::string base = entry.EntryFile.substr(0, entry.EntryFile.size() - 3);
-      for (const char* kind : {"REQ", "OUT", "LCK"}) DeleteFile(base + kind);
-      continue;
+    if (!frontFound && entry.EntryState == EntryWaiting && EndsWithReq(entry.EntryFile)) {
+      if (ClientGone(entry.EntryFile)) {
+        const std::string base = entry.EntryFile.substr(0, entry.EntryFile.size() - 3);
+        for (const char* kind : {"REQ", "OUT", "LCK"}) DeleteFile(base + kind);
+        continue;
+      }
+      frontFound = Flavour.TakesReqEntries;
     }
     kept.push_back(std::move(entry));
   }
@@ -347,6 +379,9 @@ bool TServerQueue::FinishQueuedRequest(const std::string& name, bool answered) {
       if (entry.EntryFile != name && entry.EntryState < EntryFinished)
         rest.push_back(std::move(entry));
     WriteEntries(file, rest);
+    // Unlocked before the request file goes: its client wakes at that and
+    // reads the queue at once.
+    file.Close();
   }
   if (Flavour.DeletesRequestFileAfterServing && answered) DeleteFile(name);
   // A client that went while its request was served leaves an answer that
@@ -373,7 +408,7 @@ bool TServerQueue::HandOver(TServerData& data) {
     WriteErrorLog("Can not start the resident server " + ExecutableFileName());
     return false;
   }
-  TQueueWaiter waiter;
+  TQueueWaiter waiter(queue);
   for (int attempt = 0; attempt < Flavour.QueueAttemptsAfterStart; ++attempt) {
     // The pause is an upper bound: a queue file that exists can take the
     // entry at once, and one that appears wakes the wait.
