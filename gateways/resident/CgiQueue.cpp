@@ -256,7 +256,10 @@ bool TServerQueue::WaitForAnswer(TServerData& data) {
   TQueueWaiter waiter(WatchedForAnswer(data));
   bool taken = false;
   while (Seconds(start) < kLongestWaitSeconds) {
-    if (waiter.Pump()) break;
+    if (waiter.Pump()) {  // SIGTERM and the like: the web server gave up on the hit
+      WriteErrorLog("Told to end while waiting for the answer to request " + data.QueuedName);
+      break;
+    }
     const bool found = ServerPresent();
     const int state = GetRequestState(data);
     taken = taken || state == EntryTaken;

@@ -239,6 +239,7 @@ class ResidentServerTest(unittest.TestCase):
         client.send_signal(signal.SIGTERM)
         client.communicate(timeout=20)
         self.assertEqual(client.returncode, 0)
+        self.assertIn("Told to end while waiting for the answer", self.program_log("resident_echo"))
 
     # ---- faults that lost answers --------------------------------------------
 
