@@ -160,9 +160,18 @@ std::string BuildFileName(std::string_view baseFile, std::string_view folder, bo
 namespace {
 
 std::string Escaped(std::string_view text, bool singleQuote) {
+  // Most values have nothing to escape: they are copied whole, and the rest
+  // from their first sign on.
+  size_t first = 0;
+  for (; first < text.size(); ++first) {
+    const char c = text[first];
+    if (c == '<' || c == '>' || c == '&' || c == '"' || (c == '\'' && singleQuote)) break;
+  }
+  if (first == text.size()) return std::string(text);
   std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
+  result.reserve(text.size() + 16);
+  result.append(text.substr(0, first));
+  for (char c : text.substr(first)) {
     switch (c) {
       case '<':
         result += "&lt;";
@@ -275,9 +284,12 @@ std::string_view HttpReasonPhrase(int code) {
 }
 
 std::string CgiVariableName(std::string_view name) {
-  std::string key = UpperCase(name);
-  std::replace(key.begin(), key.end(), ' ', '_');
-  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == ' ') c = '_';
+  }
+  if (key == "EXECUTABLE_PATH") return "SCRIPT_NAME";
   return key;
 }
 

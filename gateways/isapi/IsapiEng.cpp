@@ -398,7 +398,11 @@ DWORD TISAPIEngine::HttpFilterProc(THTTP_FILTER_CONTEXT& context, DWORD notifica
   state.FilterContext = &context;
   try {
     if (notificationType == SF_NOTIFY_SEND_RAW_DATA) state.RawOutput.clear();
-    if (notificationType == SF_NOTIFY_READ_RAW_DATA && notification != nullptr) {
+    // The raw request is read for the program's filter handler only: without
+    // one, nothing asks for its fields or cookies before the extension call
+    // reads its own.
+    if (notificationType == SF_NOTIFY_READ_RAW_DATA && notification != nullptr &&
+        OnHttpFilterProc) {
       const auto* raw = static_cast<const THTTP_FILTER_RAW_DATA*>(notification);
       std::string_view data;
       if (raw->pvInData != nullptr) data = {static_cast<const char*>(raw->pvInData), raw->cbInData};

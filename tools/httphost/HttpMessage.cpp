@@ -73,9 +73,15 @@ size_t TRequest::ReadBody(void* into, size_t count) {
 void TRequest::SkipBody(size_t count) { bodyRead_ += std::min(count, Body.size() - bodyRead_); }
 
 std::string TRequest::HeadText() const {
-  std::string head = Method + " " + Target + " " + Version + "\r\n";
-  for (const auto& [key, value] : Headers) head += key + ": " + value + "\r\n";
-  return head + "\r\n";
+  size_t size = Method.size() + Target.size() + Version.size() + 6;
+  for (const auto& [key, value] : Headers) size += key.size() + value.size() + 4;
+  std::string head;
+  head.reserve(size);
+  head.append(Method).append(" ").append(Target).append(" ").append(Version).append("\r\n");
+  for (const auto& [key, value] : Headers)
+    head.append(key).append(": ").append(value).append("\r\n");
+  head.append("\r\n");
+  return head;
 }
 
 void TAnswer::SetFromProgramOutput(std::string_view output) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <string_view>
 
 namespace isapihost {
 
@@ -30,6 +31,22 @@ std::string CgiHeaderName(const std::string& header) {
   return name;
 }
 
+// Whether `cgiName` is the CGI name of `header`, compared in place: a look-up
+// of a header variable builds no names.
+bool IsCgiHeaderName(std::string_view header, std::string_view cgiName) {
+  constexpr std::string_view kPrefix = "HTTP_";
+  if (cgiName.size() != kPrefix.size() + header.size() ||
+      cgiName.substr(0, kPrefix.size()) != kPrefix)
+    return false;
+  for (size_t i = 0; i < header.size(); ++i) {
+    char c = header[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c == '-') c = '_';
+    if (c != cgiName[kPrefix.size() + i]) return false;
+  }
+  return true;
+}
+
 // Everything of one request that the callbacks reach through the connection
 // handle (extension) or the server context (filter).
 struct TCall {
@@ -46,10 +63,10 @@ struct TCall {
   httphost::THeaders FilterHeaders;
   std::deque<std::string> FilterMemory;  // AllocMem blocks, freed with the request
 
-  std::optional<std::string> Variable(const std::string& name) const;
+  std::optional<std::string> Variable(std::string_view name) const;
 };
 
-std::optional<std::string> TCall::Variable(const std::string& name) const {
+std::optional<std::string> TCall::Variable(std::string_view name) const {
   const httphost::TRequest& r = Request;
   if (name == "SERVER_SOFTWARE") return kServerSoftware;
   if (name == "SERVER_NAME") {
@@ -77,9 +94,8 @@ std::optional<std::string> TCall::Variable(const std::string& name) const {
     for (const auto& [key, value] : r.Headers) all += CgiHeaderName(key) + ":" + value + "\n";
     return all;
   }
-  if (name.rfind("HTTP_", 0) == 0)
-    for (const auto& [key, value] : r.Headers)
-      if (CgiHeaderName(key) == name) return value;
+  for (const auto& [key, value] : r.Headers)
+    if (IsCgiHeaderName(key, name)) return value;
   return std::nullopt;
 }
 
