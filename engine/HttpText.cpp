@@ -283,13 +283,32 @@ std::string_view HttpReasonPhrase(int code) {
   return {};
 }
 
-std::string CgiVariableName(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) {
+namespace {
+
+// Each character of a variable's name as the server spells it, looked up
+// rather than tested: names are turned on every variable look-up.
+constexpr std::array<char, 256> kServerNameChars = [] {
+  std::array<char, 256> chars{};
+  for (int i = 0; i < 256; ++i) {
+    char c = static_cast<char>(i);
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c == ' ') c = '_';
+    chars[i] = c == ' ' ? '_' : c;
   }
-  if (key == "EXECUTABLE_PATH") return "SCRIPT_NAME";
+  return chars;
+}();
+
+}  // namespace
+
+void AssignCgiVariableName(std::string& key, std::string_view name) {
+  key.resize(name.size());
+  for (size_t i = 0; i < name.size(); ++i)
+    key[i] = kServerNameChars[static_cast<unsigned char>(name[i])];
+  if (key == "EXECUTABLE_PATH") key = "SCRIPT_NAME";
+}
+
+std::string CgiVariableName(std::string_view name) {
+  std::string key;
+  AssignCgiVariableName(key, name);
   return key;
 }
 

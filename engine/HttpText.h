@@ -63,6 +63,9 @@ std::string GetFieldValue(std::string_view name, std::string_view text,
 // case, blanks as "_" ("server software" is SERVER_SOFTWARE), and the
 // executable path is SCRIPT_NAME.
 std::string CgiVariableName(std::string_view name);
+// The same into `key`, whose room is used again: a caller that keeps one
+// key for its look-ups makes no allocation for the name.
+void AssignCgiVariableName(std::string& key, std::string_view name);
 
 // The value of the cookie `name` in a Cookie header's text (GetCookie), as
 // RFC 6265 section 5.4 sends it: "name=value" pairs separated by ";" and

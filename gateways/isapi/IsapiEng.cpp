@@ -238,7 +238,8 @@ void TISAPIEngine::WriteStatusLine() {
 
 std::string TISAPIEngine::GetVariable(std::string_view name) {
   TIsapiThreadState& state = IsapiState();
-  std::string key = CgiVariableName(name);
+  std::string& key = state.VariableKey;
+  AssignCgiVariableName(key, name);
   if (TEXTENSION_CONTROL_BLOCK* block = state.ExtensionBlock) {
     if (key == "QUERY_STRING") return TextOf(block->lpszQueryString);
     if (key == "PATH_INFO") return TextOf(block->lpszPathInfo);

@@ -88,6 +88,7 @@ struct TIsapiThreadState {
   std::string RawOutput;  // text written during a send-raw-data notification of the call
   uint32_t FilterNotification = 0;
   std::string CookieText;
+  std::string VariableKey;  // the server's name of the variable asked for last
 };
 TIsapiThreadState& IsapiThreadState();
 

@@ -63,17 +63,18 @@ struct TCall {
   httphost::THeaders FilterHeaders;
   std::deque<std::string> FilterMemory;  // AllocMem blocks, freed with the request
 
-  std::optional<std::string> Variable(std::string_view name) const;
+  // The value of a server variable; one made for the question is kept in `made`.
+  std::optional<std::string_view> Variable(std::string_view name, std::string& made) const;
 };
 
-std::optional<std::string> TCall::Variable(std::string_view name) const {
+std::optional<std::string_view> TCall::Variable(std::string_view name, std::string& made) const {
   const httphost::TRequest& r = Request;
   if (name == "SERVER_SOFTWARE") return kServerSoftware;
   if (name == "SERVER_NAME") {
-    std::string host = r.Header("Host");
-    return host.empty() ? "127.0.0.1" : host.substr(0, host.rfind(':'));
+    made = r.Header("Host");
+    return made.empty() ? "127.0.0.1" : std::string_view(made).substr(0, made.rfind(':'));
   }
-  if (name == "SERVER_PORT") return std::to_string(r.ServerPort);
+  if (name == "SERVER_PORT") return made = std::to_string(r.ServerPort);
   if (name == "SERVER_PORT_SECURE") return "0";
   if (name == "HTTPS") return "off";
   if (name == "SERVER_PROTOCOL") return r.Version;
@@ -83,16 +84,15 @@ std::optional<std::string> TCall::Variable(std::string_view name) const {
   if (name == "PATH_INFO") return PathInfo;
   if (name == "PATH_TRANSLATED") return PathTranslated;
   if (name == "QUERY_STRING") return Query;
-  if (name == "URL") return Settings.ScriptName + PathInfo;
+  if (name == "URL") return made = Settings.ScriptName + PathInfo;
   if (name == "CONTENT_TYPE") return ContentType;
-  if (name == "CONTENT_LENGTH") return std::to_string(r.Body.size());
+  if (name == "CONTENT_LENGTH") return made = std::to_string(r.Body.size());
   if (name == "REMOTE_ADDR" || name == "REMOTE_HOST") return r.ClientAddress;
-  if (name == "REMOTE_PORT") return std::to_string(r.ClientPort);
+  if (name == "REMOTE_PORT") return made = std::to_string(r.ClientPort);
   if (name == "AUTH_TYPE" || name == "REMOTE_USER" || name == "LOGON_USER") return "";
   if (name == "ALL_HTTP") {
-    std::string all;
-    for (const auto& [key, value] : r.Headers) all += CgiHeaderName(key) + ":" + value + "\n";
-    return all;
+    for (const auto& [key, value] : r.Headers) made += CgiHeaderName(key) + ":" + value + "\n";
+    return made;
   }
   for (const auto& [key, value] : r.Headers)
     if (IsCgiHeaderName(key, name)) return value;
@@ -103,7 +103,8 @@ std::optional<std::string> TCall::Variable(std::string_view name) const {
 // fits, else FALSE and the size needed; FALSE and 0 for an unknown name.
 BOOL AnswerVariable(const TCall& call, const char* name, void* buffer, DWORD* size) {
   if (name == nullptr || size == nullptr) return 0;
-  std::optional<std::string> value = call.Variable(name);
+  std::string made;
+  const std::optional<std::string_view> value = call.Variable(name, made);
   if (!value) {
     *size = 0;
     return 0;
@@ -113,7 +114,8 @@ BOOL AnswerVariable(const TCall& call, const char* name, void* buffer, DWORD* si
     *size = needed;
     return 0;
   }
-  std::memcpy(buffer, value->c_str(), needed);
+  std::memcpy(buffer, value->data(), value->size());
+  static_cast<char*>(buffer)[value->size()] = '\0';
   *size = needed;
   return 1;
 }
