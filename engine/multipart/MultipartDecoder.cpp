@@ -16,6 +16,8 @@
 // Every search stops at the last byte the body filled; a body that ends early
 // or that the source fails to deliver ends the decoding.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -78,6 +80,10 @@ class TMultipartDecoder {
   std::string& result_;
 
   std::string dashBoundary_;  // "--" and the boundary
+  // How far the end of a delimiter can lie past a byte seen where one would
+  // end: the boundary's length for a byte it does not hold, less for one it
+  // holds (the distance from its last place in the boundary to the end).
+  std::array<uint16_t, 256> shift_{};
   int64_t keptBack_ = kKeptBack;
   int64_t scan_ = 0;         // offset from the ring's Start of the next byte to scan
   bool atLineStart_ = true;  // a delimiter may begin at Start without a line feed
@@ -131,6 +137,10 @@ bool TMultipartDecoder::TakeBoundary() {
   }
   if (boundary.empty()) return false;
   dashBoundary_ = "--" + boundary;
+  const size_t length = dashBoundary_.size();
+  shift_.fill(static_cast<uint16_t>(length));
+  for (size_t i = 0; i + 1 < length; ++i)
+    shift_[static_cast<unsigned char>(dashBoundary_[i])] = static_cast<uint16_t>(length - 1 - i);
   keptBack_ = std::max<int64_t>(kKeptBack, static_cast<int64_t>(dashBoundary_.size()) + 2);
   return true;
 }
@@ -179,19 +189,20 @@ TDelimiter TMultipartDecoder::Classify(int64_t last) const {
 
 // The offset of the next place where the quick test holds, or -1 when the
 // scan has reached the end of the bytes read. A delimiter must lie whole
-// after Start, so the scan never looks at consumed bytes.
+// after Start, so the scan never looks at consumed bytes. The scan jumps by
+// the byte where a delimiter would end (Boyer-Moore-Horspool): through an
+// upload's bytes it moves about a boundary's length per look, not one byte.
 int64_t TMultipartDecoder::NextCandidate() {
   const int64_t length = static_cast<int64_t>(dashBoundary_.size());
   const auto last = static_cast<unsigned char>(dashBoundary_.back());
-  for (;;) {
-    const int64_t hit = ring_.Find(last, std::max(scan_, length));
-    if (hit < 0) {
-      scan_ = std::max(scan_, ring_.Available());
-      return -1;
-    }
-    if (QuickTest(hit)) return scan_ = hit;
-    scan_ = hit + 1;
+  const int64_t available = ring_.Available();
+  for (int64_t at = std::max(scan_, length); at < available;) {
+    const unsigned char c = ring_.At(at);
+    if (c == last && QuickTest(at)) return scan_ = at;
+    at += shift_[c];
   }
+  scan_ = std::max(scan_, available);
+  return -1;
 }
 
 // The line feed and the first dash where a delimiter ending at `last` would
