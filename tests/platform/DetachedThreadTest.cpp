@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "pithorama/platform/Threads.h"
 
@@ -20,17 +18,18 @@ TEST(DetachedThread, EveryThreadRunsItsWork) {
   std::mutex lock;
   std::condition_variable changed;
   int ran = 0;
-  int lost = 0;
-  for (int i = 0; i < kThreads && lost == 0; ++i) {
+  bool lost = false;
+  for (int i = 0; i < kThreads && !lost; ++i) {
     StartDetachedThread([&] {
       std::lock_guard<std::mutex> hold(lock);
       ++ran;
       changed.notify_all();
     });
     std::unique_lock<std::mutex> hold(lock);
-    if (!changed.wait_for(hold, std::chrono::seconds(10), [&] { return ran == i + 1; })) ++lost;
+    if (!changed.wait_for(hold, std::chrono::seconds(10), [&] { return ran == i + 1; }))
+      lost = true;
   }
-  EXPECT_EQ(lost, 0) << "after " << ran << " threads had run";
+  EXPECT_FALSE(lost) << "after " << ran << " threads had run";
 }
 
 }  // namespace
