@@ -18,8 +18,11 @@ static std::vector<ModuleSteps>& Started() {
 
 void StartModules(std::initializer_list<ModuleSteps> modules) {
   for (const ModuleSteps& module : modules) {
-    if (module.start != nullptr) module.start();
+    // Counted as started before its start step runs: a step that ends the
+    // program (a resident client once it has relayed its answer) still has
+    // its end step run, after the later modules' and before the earlier ones'.
     Started().push_back(module);
+    if (module.start != nullptr) module.start();
   }
 }
 

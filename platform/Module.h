@@ -19,7 +19,9 @@ std::string ExecutableFileName();
 
 // One module's start and end steps. Start steps run in list order; the end
 // steps of the started modules run in reverse order when the program ends
-// through Halt or returns from main through RunModuleEndSteps.
+// through Halt or returns from main through RunModuleEndSteps. A module
+// counts as started once its start step begins, so a start step that ends
+// the program through Halt has its own end step run too.
 struct ModuleSteps {
   const char* name;
   void (*start)();

@@ -254,14 +254,20 @@ bool TServerQueue::WaitForAnswer(TServerData& data) {
   const auto start = std::chrono::steady_clock::now();
   const double ageAtStart = FileAgeSeconds(QueueFileName()).value_or(0);
   TQueueWaiter waiter(WatchedForAnswer(data));
+  // The request was queued a moment ago and a server is taking it: the first
+  // look waits until its request file goes (or a tick passes), so that the
+  // client does not read the queue while the server holds it. A file gone
+  // already was answered before the watch began.
+  if (EndsWithReq(data.QueuedName) && FileExists(data.QueuedName)) waiter.Wait(kClientTickMs);
   bool taken = false;
   while (Seconds(start) < kLongestWaitSeconds) {
     if (waiter.Pump()) {  // SIGTERM and the like: the web server gave up on the hit
       WriteErrorLog("Told to end while waiting for the answer to request " + data.QueuedName);
       break;
     }
-    const bool found = ServerPresent();
     const int state = GetRequestState(data);
+    // An answered request needs no look at the server.
+    const bool found = state == EntryFinished || ServerPresent();
     taken = taken || state == EntryTaken;
     // A server that was there and went, or that never came, will not answer.
     const bool noServer = !found && (ServerWindowSeen || Seconds(start) > kServerStartSeconds);

@@ -180,6 +180,10 @@ class ResidentServerTest(unittest.TestCase):
         self.assertEqual(client.returncode, 0)
         self.assertIn(b"<tr><th>b</th><td>2</td></tr>", out)
         self.assertTrue(process_alive(server))
+        # Nothing of the client stays behind it, its lock file included: left
+        # ones pile up by the hit until the server's sweep, which then holds
+        # up every waiting client while it lists and deletes them.
+        self.assertEqual([n for n in self.work_files("resident_echo") if "_C_" in n], [])
 
     def test_killed_server_with_aged_queue_is_replaced(self):
         self.hit("resident_echo")
