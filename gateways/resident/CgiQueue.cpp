@@ -51,7 +51,12 @@ bool WriteEntries(TFile& file, const std::vector<TQueueEntry>& entries) {
     TEntryBytes encoded = EncodeEntry(entry);
     bytes.append(encoded.data(), encoded.size());
   }
-  return file.Seek(0) && file.Truncate(0) && file.Write(bytes) && file.Touch();
+  // Written over the old entries, then cut to length: a rewrite never
+  // empties the file first (which would lose the entries if the write then
+  // failed), and a file cut to zero and written is one ext4 writes out to the
+  // disk at its close, a wait the next rewrite of the queue would pay.
+  return file.Seek(0) && file.Write(bytes) && file.Truncate(static_cast<int64_t>(bytes.size())) &&
+         file.Touch();
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {

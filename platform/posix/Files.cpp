@@ -90,8 +90,14 @@ bool TFile::Open(const std::string& path, FileAccess access, FileShare share, Fi
     ::close(fd);
     return false;
   }
+  // An empty file (most often one this open has just made) is left alone: a
+  // truncation to zero makes ext4 write the file's data out when it is
+  // closed (its rule for files replaced by truncation), and a later delete
+  // of the file then waits for the disk. A resident request's answer file
+  // paid that at every hit, about 0.2 ms of the client's delete.
   const bool truncate = create == FileCreate::CreateAlways || create == FileCreate::CreatePrivate;
-  if (truncate && ::ftruncate(fd, 0) != 0) {
+  struct stat info;
+  if (truncate && (::fstat(fd, &info) != 0 || info.st_size != 0) && ::ftruncate(fd, 0) != 0) {
     lastError_ = errno;
     ::close(fd);
     return false;

@@ -110,6 +110,25 @@ TEST(Files, CreatingAnExistingFileAnswersAnExistsError) {
   EXPECT_FALSE(SystemErrorText(file.LastError()).empty());
 }
 
+// Opening to create always leaves a file empty, whether it existed with
+// content, existed empty or did not exist, and with or without a sharing lock.
+TEST(Files, CreateAlwaysLeavesTheFileEmpty) {
+  pithorama::test::TempFolder folder;
+  for (FileCreate create : {FileCreate::CreateAlways, FileCreate::CreatePrivate})
+    for (FileShare share : {FileShare::DenyNone, FileShare::DenyWrite})
+      for (const char* before : {"old answer", "", static_cast<const char*>(nullptr)}) {
+        const std::string path = folder.File("answer.out");
+        DeleteFile(path);
+        if (before) pithorama::test::WriteWholeFile(path, before);
+        TFile file;
+        ASSERT_TRUE(file.Open(path, FileAccess::Write, share, create));
+        ASSERT_TRUE(file.Write(std::string("new")));
+        file.Close();
+        EXPECT_EQ(pithorama::test::ReadWholeFile(path), "new")
+            << "before: " << (before ? before : "(none)");
+      }
+}
+
 TEST(DetachedProcess, ArgumentsAndEnvironmentArriveUnchanged) {
   pithorama::test::TempFolder folder;
   const std::string report = folder.File("report");
