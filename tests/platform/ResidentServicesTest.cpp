@@ -58,6 +58,46 @@ TEST(FileWatch, ContentChangesWakeTouchesDoNot) {
        true},
       {"delete", [&] { DeleteFile(path); }, true},
       {"create", [&] { pithorama::test::WriteWholeFile(path, ""); }, true},
+      {"append to the file made anew",
+       [&] {
+         int error;
+         AppendToFile(path, "entry", error);
+       },
+       true},
+      {"delete while another holder keeps it open",
+       [&] {
+         TFile holder;
+         ASSERT_TRUE(
+             holder.Open(path, FileAccess::Read, FileShare::DenyNone, FileCreate::OpenExisting));
+         DeleteFile(path);
+         window.PumpUntil([&] { return window.changes > 0; }, 5000);
+       },
+       true},
+      {"replaced by a rename",
+       [&] {
+         pithorama::test::WriteWholeFile(path, "");
+         window.PumpUntil([&] { return window.changes > 0; }, 5000);
+         window.changes = 0;
+         pithorama::test::WriteWholeFile(folder.File("new"), "entry");
+         ASSERT_TRUE(RenameFile(folder.File("new"), path));
+       },
+       true},
+      {"moved away", [&] { ASSERT_TRUE(RenameFile(path, folder.File("moved"))); }, true},
+      {"write to the file moved away",
+       [&] { pithorama::test::WriteWholeFile(folder.File("moved"), "more"); }, false},
+      {"other file made and deleted",
+       [&] {
+         pithorama::test::WriteWholeFile(folder.File("y"), "1");
+         DeleteFile(folder.File("y"));
+       },
+       false},
+      {"moved back", [&] { ASSERT_TRUE(RenameFile(folder.File("moved"), path)); }, true},
+      {"append after the move back",
+       [&] {
+         int error;
+         AppendToFile(path, "entry", error);
+       },
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
