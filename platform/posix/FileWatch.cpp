@@ -54,9 +54,11 @@ struct Watch {
   }
 
   bool WatchFile() {
+    // Recorded first: a file replaced in between then looks replaced at its
+    // next touch (one needless wake-up), never the other way round.
+    RecordFile();
     fileWatch = ::inotify_add_watch(handle, path.c_str(), kFileChanges);
     if (fileWatch < 0) return false;
-    RecordFile();
     DropFolderWatch();
     return true;
   }
