@@ -434,11 +434,14 @@ void CgiSEngStart() {
 }
 
 void CgiSEngEnd() {
-  if (CgiState().OutputStream) CgiState().OutputStream->Flush();
-  StdServerQueue().ProgramEnd(serverData);
   // A client that ends, answered or not, is gone for the server: a request
   // of its that is still waiting is dropped, an answer made for it deleted.
+  // The lock goes before the answer's last bytes do: a web server that has
+  // the whole answer (its length is given) may end the program at once,
+  // before any later step could delete the lock's file.
   DropClientLock();
+  if (CgiState().OutputStream) CgiState().OutputStream->Flush();
+  StdServerQueue().ProgramEnd(serverData);
 }
 
 }  // namespace pithorama
